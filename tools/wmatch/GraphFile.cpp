@@ -88,8 +88,7 @@ class Parser {
     std::int64_t maxEdges = n * (n - 1) / 2;
     if (m < 0 || m > maxEdges) {
       Fail(header.number, "edge count " + std::to_string(m) + " is out of range 0.." +
-                              std::to_string(maxEdges) + " for " + std::to_string(n) +
-                              " vertices");
+                              std::to_string(maxEdges) + " for " + std::to_string(n) + " vertices");
     }
     if (header.fields[2] != "U") {
       Fail(header.number, "graph type " + Quote(header.fields[2]) + " is not U (undirected)");
@@ -103,8 +102,8 @@ class Parser {
     next_ = 1;
     for (int v = 1; v <= vertexCount; ++v) ReadBlock(v);
     if (next_ < lines_.size()) {
-      Fail(lines_[next_].number, "unexpected line after the block of the last vertex " +
-                                     std::to_string(vertexCount));
+      Fail(lines_[next_].number,
+           "unexpected line after the block of the last vertex " + std::to_string(vertexCount));
     }
 
     for (const Edge& edge : graph_.edges) {
@@ -161,8 +160,8 @@ class Parser {
     const int n = graph_.vertexCount;
     const std::string vs = std::to_string(v);
     if (next_ >= lines_.size()) {
-      Fail(lastLine_, "file ends before the vertex line of vertex " + vs + " of " +
-                          std::to_string(n));
+      Fail(lastLine_,
+           "file ends before the vertex line of vertex " + vs + " of " + std::to_string(n));
     }
     const Line& vertexLine = lines_[next_++];
     const auto& f = vertexLine.fields;
@@ -172,16 +171,16 @@ class Parser {
                                   " too small?)");
     }
     if (f.size() != 4) {
-      Fail(vertexLine.number, "expected the vertex line 'degree " + vs + " 0 0', found " +
-                                  FieldCount(f.size()));
+      Fail(vertexLine.number,
+           "expected the vertex line 'degree " + vs + " 0 0', found " + FieldCount(f.size()));
     }
     std::int64_t degree = Integer(vertexLine.number, f[0], "degree");
     std::int64_t number = Integer(vertexLine.number, f[1], "vertex number");
     Integer(vertexLine.number, f[2], "coordinate");
     Integer(vertexLine.number, f[3], "coordinate");
     if (number != v) {
-      Fail(vertexLine.number, "expected the vertex line of vertex " + vs + ", found vertex " +
-                                  std::to_string(number));
+      Fail(vertexLine.number,
+           "expected the vertex line of vertex " + vs + ", found vertex " + std::to_string(number));
     }
     if (degree < 0 || degree > n - 1) {
       Fail(vertexLine.number, "degree " + std::to_string(degree) + " of vertex " + vs +
@@ -197,8 +196,8 @@ class Parser {
       const Line& line = lines_[next_++];
       const auto& g = line.fields;
       if (g.size() == 4) {
-        Fail(line.number, "found a vertex line after " + progress() + " neighbour lines of vertex " +
-                              vs + " (degree too large?)");
+        Fail(line.number, "found a vertex line after " + progress() +
+                              " neighbour lines of vertex " + vs + " (degree too large?)");
       }
       if (g.size() != 2) {
         Fail(line.number, "expected a neighbour line 'neighbour weight' of vertex " + vs +
@@ -213,8 +212,7 @@ class Parser {
       if (u == v) Fail(line.number, "vertex " + vs + " lists itself as a neighbour");
       if (weight < -kMaxAbsWeight || weight > kMaxAbsWeight) {
         Fail(line.number, "weight " + std::to_string(weight) + " is out of range -" +
-                              std::to_string(kMaxAbsWeight) + ".." +
-                              std::to_string(kMaxAbsWeight));
+                              std::to_string(kMaxAbsWeight) + ".." + std::to_string(kMaxAbsWeight));
       }
       AddListing(v, static_cast<int>(u), weight, line.number);
     }
@@ -248,7 +246,7 @@ class Parser {
 
   std::vector<Line> lines_;  // the non-blank lines, split into fields
   int lastLine_ = 1;
-  std::size_t next_ = 0;     // index into lines_ of the next unread line
+  std::size_t next_ = 0;  // index into lines_ of the next unread line
   Graph graph_;
   std::unordered_map<std::uint64_t, Ends> edgeIndex_;
 };

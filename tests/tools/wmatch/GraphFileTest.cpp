@@ -16,9 +16,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-MATCHER_P3(IsEdge, u, v, weight, "") {
-  return arg.u == u && arg.v == v && arg.weight == weight;
-}
+MATCHER_P3(IsEdge, u, v, weight, "") { return arg.u == u && arg.v == v && arg.weight == weight; }
 
 TEST(GraphFile, ReadsTheTriangleWithEachEdgeOnceInOrderOfFirstListing) {
   Graph graph = ParseGraphFile(testing::kTriangle);
@@ -59,8 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "3 2 U\n2 1 0 0\n2 1000000000000000\n3 -1000000000000000\n"
                      "1 2 0 0\n1 1000000000000000\n1 3 0 0\n1 -1000000000000000\n",
                      3, 2},
-        AcceptedCase{"LeadingZerosAndMinusZero", "2 1 U\n01 1 0 0\n002 -0\n1 2 0 0\n1 0\n", 2,
-                     1}),
+        AcceptedCase{"LeadingZerosAndMinusZero", "2 1 U\n01 1 0 0\n002 -0\n1 2 0 0\n1 0\n", 2, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class GraphFileRejects : public ::testing::TestWithParam<testing::MalformedCase> {};
@@ -79,8 +76,7 @@ TEST_P(GraphFileRejects, NamesTheLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, GraphFileRejects,
-                         ::testing::ValuesIn(testing::MalformedCases()),
+INSTANTIATE_TEST_SUITE_P(Faults, GraphFileRejects, ::testing::ValuesIn(testing::MalformedCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GraphFile, HugeVertexCountIsRejectedBeforeAnythingIsSized) {

@@ -72,10 +72,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MaxWeightMatchingFixed,
     ::testing::Values(
         // Two edges would weigh 2; the middle edge alone weighs 3.
-        FixedCase{"WeightBeforeCardinality", {4, {{1, 2, 1}, {2, 3, 3}, {3, 4, 1}}}, {0, 0, 3, 2, 0}},
-        FixedCase{"NegativeEdgesStaySingle", {4, {{1, 2, -1}, {3, 4, -5}, {1, 4, 2}}}, {0, 4, 0, 0, 1}},
+        FixedCase{
+            "WeightBeforeCardinality", {4, {{1, 2, 1}, {2, 3, 3}, {3, 4, 1}}}, {0, 0, 3, 2, 0}},
+        FixedCase{
+            "NegativeEdgesStaySingle", {4, {{1, 2, -1}, {3, 4, -5}, {1, 4, 2}}}, {0, 4, 0, 0, 1}},
         FixedCase{"OddVertexCountLeavesOneSingle",
-                  {3, {{1, 2, 10}, {1, 3, 10}, {2, 3, 11}}}, {0, 0, 3, 2}},
+                  {3, {{1, 2, 10}, {1, 3, 10}, {2, 3, 11}}},
+                  {0, 0, 3, 2}},
         FixedCase{"NoVertices", {0, {}}, {0}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -47,12 +47,12 @@ void WriteFile(const std::string& path, const std::string& text) {
 // Runs wmatch with the given arguments in the current directory; standard
 // input comes from stdinPath, standard output goes to stdoutPath.
 RunResult RunWmatch(std::vector<std::string> args, const std::string& stdinPath = "/dev/null",
-              const std::string& stdoutPath = "out.txt") {
+                    const std::string& stdoutPath = "out.txt") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addopen(&actions, 2, "err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
   args.insert(args.begin(), WMATCH_PATH);
   std::vector<char*> argv;
@@ -219,7 +219,9 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, WmatchProcessTrouble,
     ::testing::Values(
         TroubleCase{"TwoArguments", {"wm.in", "wm.in"}, "out.txt", "wmatch: usage: wmatch [FILE]"},
-        TroubleCase{"MissingFile", {"absent.in"}, "out.txt",
+        TroubleCase{"MissingFile",
+                    {"absent.in"},
+                    "out.txt",
                     "wmatch: cannot open absent.in: No such file or directory"},
         TroubleCase{"DirectoryAsFile", {"."}, "out.txt", "wmatch: cannot read .: "},
         TroubleCase{"FullDisk", {"wm.in"}, "/dev/full", "wmatch: cannot write the matching: "}),
