@@ -157,6 +157,7 @@ void TVRXCompressedBLOBStream::ScanBlocks() {
     uint8_t bytes[kHeaderSize];
     ReadChecked(bytes, kHeaderSize, underlying_, 10084);
     const auto header = TVRXCompressedStreamBlockHeader::Decode(bytes);
+    CheckScannedHeader(header);
     blocks_.Append(header, position);
     uncompressedSize_ += header.uncompressedSize;
     const int64_t next = position + header.nextHeaderDistance;
@@ -168,6 +169,24 @@ void TVRXCompressedBLOBStream::ScanBlocks() {
     position = next;
   }
   descriptor_.numBlocks = blocks_.Count();
+}
+
+// Blocks are written only by this stream, so every block but the last holds
+// exactly the block size and none is empty. A header that breaks this would
+// make the value's size or the block arithmetic lie (a negative size reads as
+// an empty value), so it is refused when the value is opened.
+void TVRXCompressedBLOBStream::CheckScannedHeader(const TVRXCompressedStreamBlockHeader& header) {
+  if (header.compressedSize < 1)
+    throw EVRXException("Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
+                        {compressionAlgorithm_, header.compressedSize, header.uncompressedSize},
+                        10087);
+  if (header.uncompressedSize < 1 || header.uncompressedSize > blockSize_)
+    throw EVRXException("Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+                        {blockSize_, header.uncompressedSize}, 10088);
+  const int64_t count = blocks_.Count();
+  if (count > 0 && blocks_.Header(count - 1).uncompressedSize != blockSize_)
+    throw EVRXException("Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+                        {blockSize_, blocks_.Header(count - 1).uncompressedSize}, 10088);
 }
 
 void TVRXCompressedBLOBStream::UpdateTotals() {

@@ -88,7 +88,8 @@ class TVRXCompressedBLOBStream : public TVRXStream {
   // caller owns and keeps alive. With `newValue` the value starts empty
   // (block size 0 takes the default of the mode). With
   // `tolerateShortStream` an underlying stream that ends early cuts the value
-  // instead of failing. Errors: 10103, 10081, 10080, 10082, 10083, 10084.
+  // instead of failing. Errors: 10103, 10081, 10080, 10082, 10083, 10084,
+  // and 10087 / 10088 for a header that breaks the block layout.
   TVRXCompressedBLOBStream(TVRXStream& underlying, bool tolerateShortStream, bool newValue,
                            const TVRXBLOBDescriptor& descriptor);
 
@@ -120,6 +121,7 @@ class TVRXCompressedBLOBStream : public TVRXStream {
  private:
   bool Compressed() const { return compressionAlgorithm_ != 0; }
   void ScanBlocks();
+  void CheckScannedHeader(const TVRXCompressedStreamBlockHeader& header);
   // Makes block n's bytes current in loadedData_ (decompressing unless it
   // already is). Errors 10086 to 10089.
   void LoadBlock(int64_t n);
