@@ -1,0 +1,316 @@
+// bench_compression [FILE]: compression ratio and speed of every algorithm at
+// modes 1, 5 and 9 on English text (FILE, or a built-in sample of a few MB)
+// and on structured binary data. Beside our PPM the figures of PPMd variant H
+// (the python3-ppmd module, run as a child process) at the same model order
+// and memory are printed, when the module is there.
+//
+// One row per algorithm and mode:  PPM mode=5 ratio=0.2731 MBps=12.3
+// ratio = compressed bytes / input bytes; MBps = input MB (10^6 bytes) per
+// second of compression. Every result of ours is decompressed and compared.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "engine/storage/VRXCompression.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kSampleSize = 4 << 20;
+constexpr uint8_t kModes[] = {1, 5, 9};
+
+// A small deterministic generator, so that every run measures the same bytes.
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : x_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint32_t Next() {
+    x_ ^= x_ << 13;
+    x_ ^= x_ >> 7;
+    x_ ^= x_ << 17;
+    return static_cast<uint32_t>(x_ >> 11);
+  }
+  uint32_t Below(uint32_t n) { return Next() % n; }
+
+ private:
+  uint64_t x_;
+};
+
+// English-like prose: sentences built from a vocabulary whose words are drawn
+// with Zipf-like frequencies, with sentence templates, capitals, punctuation,
+// numbers, names and paragraphs.
+Bytes EnglishSample(size_t size) {
+  static const char* const kFunction[] = {
+      "the", "of", "and", "to", "a", "in", "that", "is", "was", "he", "for", "it", "with",
+      "as", "his", "on", "be", "at", "by", "had", "not", "are", "but", "from", "or", "have",
+      "an", "they", "which", "one", "you", "were", "her", "all", "she", "there", "would",
+      "their", "we", "him", "been", "has", "when", "who", "will", "more", "no", "if", "out"};
+  static const char* const kNouns[] = {
+      "game", "table", "round", "player", "score", "evening", "tournament", "board", "room",
+      "organiser", "winner", "result", "hour", "night", "friend", "question", "rule", "point",
+      "town", "house", "water", "window", "letter", "morning", "people", "time", "year", "way",
+      "day", "man", "woman", "child", "world", "life", "hand", "part", "place", "case", "week",
+      "company", "system", "program", "number", "group", "problem", "fact", "money", "story",
+      "moment", "door", "book", "face", "voice", "street", "country", "idea", "reason", "end"};
+  static const char* const kVerbs[] = {
+      "said", "made", "found", "took", "came", "knew", "thought", "looked", "wanted", "gave",
+      "told", "asked", "seemed", "felt", "left", "kept", "began", "brought", "played", "won",
+      "lost", "counted", "wrote", "read", "opened", "closed", "watched", "turned", "moved"};
+  static const char* const kAdjectives[] = {
+      "good", "new", "first", "last", "long", "great", "little", "old", "big", "high",
+      "small", "large", "next", "early", "young", "important", "few", "public", "bad", "same",
+      "able", "quiet", "final", "second", "careful", "long", "strange", "certain", "whole"};
+  static const char* const kNames[] = {"Anna", "Tomas", "Eva", "Martin", "Jana", "Pavel",
+                                       "Lucie", "Jakub", "Petra", "Ondrej"};
+  Rng rng(2024);
+  auto zipf = [&rng](size_t n) {
+    // Squaring a uniform draw favours the first entries.
+    const double u = (rng.Next() % 1000000) / 1000000.0;
+    return static_cast<size_t>(u * u * static_cast<double>(n));
+  };
+  auto pick = [&](const char* const* words, size_t n) { return std::string(words[zipf(n)]); };
+#define PICK(list) pick(list, sizeof list / sizeof list[0])
+  std::string out;
+  out.reserve(size + 512);
+  int sentencesInParagraph = 0;
+  while (out.size() < size) {
+    std::string s;
+    switch (rng.Below(6)) {
+      case 0:
+        s = "the " + PICK(kAdjectives) + " " + PICK(kNouns) + " " + PICK(kVerbs) + " " +
+            PICK(kFunction) + " " + PICK(kNouns);
+        break;
+      case 1:
+        s = std::string(kNames[rng.Below(10)]) + " " + PICK(kVerbs) + " that the " +
+            PICK(kNouns) + " was " + PICK(kAdjectives);
+        break;
+      case 2:
+        s = "after " + std::to_string(1 + rng.Below(12)) + " rounds " + PICK(kFunction) + " " +
+            PICK(kNouns) + ", " + std::string(kNames[rng.Below(10)]) + " had " +
+            std::to_string(rng.Below(200)) + " points";
+        break;
+      case 3:
+        s = "it " + PICK(kVerbs) + " " + PICK(kFunction) + " " + PICK(kFunction) + " " +
+            PICK(kAdjectives) + " " + PICK(kNouns) + " and " + PICK(kFunction) + " " +
+            PICK(kNouns);
+        break;
+      case 4:
+        s = "\"" + PICK(kFunction) + " " + PICK(kNouns) + " " + PICK(kVerbs) + " " +
+            PICK(kFunction) + " " + PICK(kNouns) + "\", " + std::string(kNames[rng.Below(10)]) +
+            " said";
+        break;
+      default:
+        s = PICK(kFunction) + " " + PICK(kAdjectives) + " " + PICK(kNouns) + " of the " +
+            PICK(kNouns) + " " + PICK(kVerbs) + " " + PICK(kFunction) + " " + PICK(kNouns);
+        break;
+    }
+    if (s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 'a' + 'A');
+    if (s[0] == '"' && s[1] >= 'a' && s[1] <= 'z') s[1] = static_cast<char>(s[1] - 'a' + 'A');
+    const char* endings[] = {". ", ". ", ". ", "? ", "! ", "; "};
+    out += s;
+    out += endings[rng.Below(6)];
+    if (++sentencesInParagraph >= 4 + static_cast<int>(rng.Below(5))) {
+      out.back() = '\n';
+      out += '\n';
+      sentencesInParagraph = 0;
+    }
+  }
+#undef PICK
+  out.resize(size);
+  return Bytes(out.begin(), out.end());
+}
+
+// Structured binary data as a database holds it: fixed records with ids,
+// small counters, flags, doubles, short names and some noise.
+Bytes BinarySample(size_t size) {
+  static const char* const kNames[] = {"Novak", "Svoboda", "Dvorak", "Cerny", "Prochazka",
+                                       "Kucera", "Vesely", "Horak", "Nemec", "Pokorny"};
+  Rng rng(77);
+  Bytes out;
+  out.reserve(size + 64);
+  auto put = [&out](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  for (uint32_t id = 1; out.size() < size; ++id) {
+    put(id, 4);
+    put(rng.Below(40), 2);
+    put(rng.Below(4) == 0 ? 1 : 0, 1);
+    const double score = static_cast<double>(rng.Below(100000)) / 100.0;
+    uint64_t bits;
+    static_assert(sizeof bits == sizeof score);
+    std::memcpy(&bits, &score, sizeof bits);
+    put(bits, 8);
+    const char* name = kNames[rng.Below(10)];
+    char field[16] = {};
+    std::strncpy(field, name, sizeof field - 1);
+    out.insert(out.end(), field, field + sizeof field);
+    put(rng.Next(), 4);
+  }
+  out.resize(size);
+  return out;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void PrintRow(const char* name, int mode, size_t input, size_t output, double seconds) {
+  std::printf("%s mode=%d ratio=%.4f MBps=%.1f\n", name, mode,
+              static_cast<double>(output) / static_cast<double>(input),
+              static_cast<double>(input) / 1e6 / seconds);
+  std::fflush(stdout);
+}
+
+void RunOurs(const char* name, uint8_t algorithm, const Bytes& input) {
+  for (uint8_t mode : kModes) {
+    Bytes packed;
+    double seconds = 0;
+    int runs = 0;
+    // Short codings are repeated for a steadier figure.
+    do {
+      const auto start = Clock::now();
+      if (!vrx::CompressBuffer(algorithm, mode, input.data(), input.size(), packed)) {
+        std::printf("%s mode=%d FAILED to compress\n", name, mode);
+        return;
+      }
+      seconds += Seconds(Clock::now() - start);
+      ++runs;
+    } while (seconds < 0.3 && runs < 20);
+    Bytes unpacked;
+    const auto start = Clock::now();
+    const bool ok =
+        vrx::DecompressBuffer(algorithm, packed.data(), packed.size(), input.size(), unpacked) &&
+        unpacked == input;
+    const double decompressSeconds = Seconds(Clock::now() - start);
+    PrintRow(name, mode, input.size(), packed.size(), seconds / runs);
+    if (!ok) std::printf("%s mode=%d ROUND TRIP FAILED\n", name, mode);
+    std::printf("#   decompression MBps=%.1f\n", static_cast<double>(input.size()) / 1e6 /
+                                                     decompressSeconds);
+  }
+}
+
+// The variant H figures come from python3-ppmd in a child process, fed the
+// same bytes through a temporary file.
+const char kPythonScript[] = R"PY(
+import sys, time
+try:
+    import ppmd
+except ImportError:
+    try:
+        import pyppmd as ppmd
+    except ImportError:
+        print("MISSING")
+        sys.exit(0)
+data = open(sys.argv[1], "rb").read()
+for spec in sys.argv[2:]:
+    mode, order, mem = (int(x) for x in spec.split(":"))
+    best = None
+    total = 0.0
+    runs = 0
+    while total < 0.3 and runs < 20:
+        start = time.perf_counter()
+        enc = ppmd.Ppmd7Encoder(order, mem << 20)
+        out = enc.encode(data)
+        try:
+            out += enc.flush(endmark=True)
+        except TypeError:
+            out += enc.flush()
+        total += time.perf_counter() - start
+        runs += 1
+    print(mode, len(out), total / runs)
+    sys.stdout.flush()
+)PY";
+
+std::string WriteTempFile(const void* data, size_t size, const char* suffix) {
+  std::string name = std::string(P_tmpdir) + "/bench_compressionXXXXXX" + suffix;
+  const int fd = mkstemps(name.data(), static_cast<int>(std::strlen(suffix)));
+  if (fd < 0) return {};
+  const auto* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, p + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  return done == size ? name : std::string();
+}
+
+void RunVariantH(const Bytes& input) {
+  const std::string script = WriteTempFile(kPythonScript, sizeof kPythonScript - 1, ".py");
+  const std::string data = WriteTempFile(input.data(), input.size(), ".bin");
+  if (script.empty() || data.empty()) {
+    std::printf("PPMd-H: cannot write temporary files\n");
+    return;
+  }
+  std::string command = "python3 " + script + " " + data;
+  for (uint8_t mode : kModes) {
+    const auto p = vrx::PPMParametersForMode(mode);
+    command += " " + std::to_string(mode) + ":" + std::to_string(p.order) + ":" +
+               std::to_string(p.memoryMB);
+  }
+  command += " 2>&1";
+  FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) {
+    std::printf("PPMd-H: cannot start python3\n");
+  } else {
+    char line[512];
+    while (std::fgets(line, sizeof line, child) != nullptr) {
+      int mode = 0;
+      unsigned long long packed = 0;
+      double seconds = 0;
+      if (std::sscanf(line, "%d %llu %lf", &mode, &packed, &seconds) == 3 && seconds > 0) {
+        PrintRow("PPMd-H", mode, input.size(), static_cast<size_t>(packed), seconds);
+      } else if (std::string(line).rfind("MISSING", 0) == 0) {
+        std::printf("PPMd-H: python3 module ppmd is not installed (Debian package python3-ppmd); "
+                    "no variant H figures\n");
+      } else {
+        std::printf("PPMd-H: %s", line);
+      }
+    }
+    const int status = pclose(child);
+    if (status != 0) std::printf("PPMd-H: python3 exited with status %d\n", status);
+  }
+  std::remove(script.c_str());
+  std::remove(data.c_str());
+}
+
+void RunAll(const char* title, const Bytes& input) {
+  std::printf("# %s: %zu bytes\n", title, input.size());
+  RunOurs("ZLIB", vrx::kCompressionZlib, input);
+  RunOurs("BZIP", vrx::kCompressionBzip, input);
+  RunOurs("PPM", vrx::kCompressionPPM, input);
+  RunVariantH(input);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Bytes text;
+  std::string title;
+  if (argc > 1) {
+    std::ifstream in(argv[1], std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "cannot read %s\n", argv[1]);
+      return 1;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (text.empty()) {
+      std::fprintf(stderr, "%s is empty\n", argv[1]);
+      return 1;
+    }
+    title = std::string("file ") + argv[1];
+  } else {
+    text = EnglishSample(kSampleSize);
+    title = "built-in English text";
+  }
+  RunAll(title.c_str(), text);
+  RunAll("built-in binary records", BinarySample(kSampleSize));
+  return 0;
+}
