@@ -44,32 +44,50 @@ class Rng {
   uint64_t x_;
 };
 
-// English-like prose: sentences built from a vocabulary whose words are drawn
-// with Zipf-like frequencies, with sentence templates, capitals, punctuation,
-// numbers, names and paragraphs.
+// English-like prose: sentences from templates over a vocabulary of a few
+// hundred words drawn with Zipf-like frequencies, with capitals,
+// punctuation, numbers, names and paragraphs.
 Bytes EnglishSample(size_t size) {
   static const char* const kFunction[] = {
       "the", "of", "and", "to", "a", "in", "that", "is", "was", "he", "for", "it", "with",
       "as", "his", "on", "be", "at", "by", "had", "not", "are", "but", "from", "or", "have",
       "an", "they", "which", "one", "you", "were", "her", "all", "she", "there", "would",
-      "their", "we", "him", "been", "has", "when", "who", "will", "more", "no", "if", "out"};
+      "their", "we", "him", "been", "has", "when", "who", "will", "more", "no", "if", "out",
+      "so", "what", "up", "its", "about", "into", "than", "them", "can", "only", "other"};
   static const char* const kNouns[] = {
       "game", "table", "round", "player", "score", "evening", "tournament", "board", "room",
       "organiser", "winner", "result", "hour", "night", "friend", "question", "rule", "point",
       "town", "house", "water", "window", "letter", "morning", "people", "time", "year", "way",
       "day", "man", "woman", "child", "world", "life", "hand", "part", "place", "case", "week",
       "company", "system", "program", "number", "group", "problem", "fact", "money", "story",
-      "moment", "door", "book", "face", "voice", "street", "country", "idea", "reason", "end"};
+      "moment", "door", "book", "face", "voice", "street", "country", "idea", "reason", "end",
+      "family", "government", "school", "river", "mountain", "road", "car", "train", "station",
+      "garden", "tree", "bird", "dog", "horse", "kitchen", "bread", "coffee", "paper", "office",
+      "meeting", "market", "price", "city", "village", "church", "doctor", "teacher", "student",
+      "history", "music", "picture", "colour", "light", "fire", "sea", "summer", "winter",
+      "language", "power", "war", "peace", "law", "court", "army", "field", "body", "heart",
+      "mind", "eye", "head", "friendship", "silence", "answer", "chance", "decision", "plan"};
   static const char* const kVerbs[] = {
       "said", "made", "found", "took", "came", "knew", "thought", "looked", "wanted", "gave",
       "told", "asked", "seemed", "felt", "left", "kept", "began", "brought", "played", "won",
-      "lost", "counted", "wrote", "read", "opened", "closed", "watched", "turned", "moved"};
+      "lost", "counted", "wrote", "read", "opened", "closed", "watched", "turned", "moved",
+      "believed", "remembered", "understood", "carried", "followed", "changed", "reached",
+      "decided", "explained", "noticed", "returned", "offered", "suggested", "built", "sent",
+      "paid", "met", "stood", "heard", "saw", "learned", "shared", "chose", "waited", "called"};
   static const char* const kAdjectives[] = {
       "good", "new", "first", "last", "long", "great", "little", "old", "big", "high",
       "small", "large", "next", "early", "young", "important", "few", "public", "bad", "same",
-      "able", "quiet", "final", "second", "careful", "long", "strange", "certain", "whole"};
+      "able", "quiet", "final", "second", "careful", "strange", "certain", "whole", "dark",
+      "bright", "cold", "warm", "heavy", "simple", "serious", "happy", "difficult", "clear",
+      "free", "full", "local", "natural", "private", "real", "short", "special", "true"};
+  static const char* const kAdverbs[] = {
+      "then", "now", "again", "never", "always", "still", "almost", "already", "quickly",
+      "slowly", "together", "perhaps", "suddenly", "finally", "often", "soon", "later"};
+  static const char* const kPrepositions[] = {"in", "on", "at", "near", "behind", "under",
+                                              "across", "through", "after", "before", "over",
+                                              "without", "beside", "towards", "around"};
   static const char* const kNames[] = {"Anna", "Tomas", "Eva", "Martin", "Jana", "Pavel",
-                                       "Lucie", "Jakub", "Petra", "Ondrej"};
+                                       "Lucie", "Jakub", "Petra", "Ondrej", "Karel", "Marie"};
   Rng rng(2024);
   auto zipf = [&rng](size_t n) {
     // Squaring a uniform draw favours the first entries.
@@ -78,45 +96,55 @@ Bytes EnglishSample(size_t size) {
   };
   auto pick = [&](const char* const* words, size_t n) { return std::string(words[zipf(n)]); };
 #define PICK(list) pick(list, sizeof list / sizeof list[0])
+  auto name = [&] { return std::string(kNames[rng.Below(12)]); };
+  auto phrase = [&] {
+    std::string p = "the ";
+    if (rng.Below(2)) p += PICK(kAdjectives) + " ";
+    p += PICK(kNouns);
+    if (rng.Below(3) == 0)
+      p.append(" ").append(PICK(kPrepositions)).append(" the ").append(PICK(kNouns));
+    return p;
+  };
   std::string out;
   out.reserve(size + 512);
   int sentencesInParagraph = 0;
   while (out.size() < size) {
     std::string s;
-    switch (rng.Below(6)) {
-      case 0:
-        s = "the " + PICK(kAdjectives) + " " + PICK(kNouns) + " " + PICK(kVerbs) + " " +
-            PICK(kFunction) + " " + PICK(kNouns);
-        break;
+    switch (rng.Below(8)) {
+      case 0: s = phrase() + " " + PICK(kVerbs) + " " + PICK(kFunction) + " " + phrase(); break;
       case 1:
-        s = std::string(kNames[rng.Below(10)]) + " " + PICK(kVerbs) + " that the " +
-            PICK(kNouns) + " was " + PICK(kAdjectives);
+        s = name() + " " + PICK(kVerbs) + " that " + phrase() + " was " + PICK(kAdjectives);
         break;
       case 2:
-        s = "after " + std::to_string(1 + rng.Below(12)) + " rounds " + PICK(kFunction) + " " +
-            PICK(kNouns) + ", " + std::string(kNames[rng.Below(10)]) + " had " +
-            std::to_string(rng.Below(200)) + " points";
+        s = "after " + std::to_string(1 + rng.Below(12)) + " rounds " + PICK(kPrepositions) + " " +
+            phrase() + ", " + name() + " had " + std::to_string(rng.Below(200)) + " points";
         break;
       case 3:
-        s = "it " + PICK(kVerbs) + " " + PICK(kFunction) + " " + PICK(kFunction) + " " +
-            PICK(kAdjectives) + " " + PICK(kNouns) + " and " + PICK(kFunction) + " " +
-            PICK(kNouns);
+        s = "it " + PICK(kVerbs) + " " + PICK(kAdverbs) + ", and " + phrase() + " " +
+            PICK(kVerbs) + " " + PICK(kPrepositions) + " " + phrase();
         break;
       case 4:
-        s = "\"" + PICK(kFunction) + " " + PICK(kNouns) + " " + PICK(kVerbs) + " " +
-            PICK(kFunction) + " " + PICK(kNouns) + "\", " + std::string(kNames[rng.Below(10)]) +
-            " said";
+        s = "\"" + PICK(kFunction) + " " + PICK(kNouns) + " " + PICK(kVerbs) + " " + phrase() +
+            "\", " + name() + " said " + PICK(kAdverbs);
+        break;
+      case 5:
+        s = "when " + name() + " " + PICK(kVerbs) + " " + phrase() + ", " + PICK(kFunction) +
+            " " + PICK(kNouns) + " " + PICK(kVerbs) + " " + PICK(kAdjectives);
+        break;
+      case 6:
+        s = PICK(kAdverbs) + " " + name() + " and " + name() + " " + PICK(kVerbs) + " " +
+            phrase() + " " + PICK(kPrepositions) + " " + phrase();
         break;
       default:
-        s = PICK(kFunction) + " " + PICK(kAdjectives) + " " + PICK(kNouns) + " of the " +
-            PICK(kNouns) + " " + PICK(kVerbs) + " " + PICK(kFunction) + " " + PICK(kNouns);
+        s = PICK(kFunction) + " " + PICK(kAdjectives) + " " + PICK(kNouns) + " of " + phrase() +
+            " " + PICK(kVerbs) + " " + PICK(kFunction) + " " + PICK(kNouns);
         break;
     }
     if (s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 'a' + 'A');
     if (s[0] == '"' && s[1] >= 'a' && s[1] <= 'z') s[1] = static_cast<char>(s[1] - 'a' + 'A');
-    const char* endings[] = {". ", ". ", ". ", "? ", "! ", "; "};
+    static const char* const kEndings[] = {". ", ". ", ". ", ". ", "? ", "! ", "; "};
     out += s;
-    out += endings[rng.Below(6)];
+    out += kEndings[rng.Below(7)];
     if (++sentencesInParagraph >= 4 + static_cast<int>(rng.Below(5))) {
       out.back() = '\n';
       out += '\n';
