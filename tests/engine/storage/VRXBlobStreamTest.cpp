@@ -396,6 +396,44 @@ TEST(CompressedBLOBStream, OpensAtTheStartOffset) {
   EXPECT_EQ(Bytes(raw, raw + 37), prefix);
 }
 
+// A memory stream whose writes stop after a budget of bytes, as a full disk
+// would.
+class FullStream : public TVRXMemoryStream {
+ public:
+  using TVRXMemoryStream::Write;
+  int32_t Write(const void* buffer, int32_t count) override {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, budget));
+    budget -= n;
+    return n > 0 ? TVRXMemoryStream::Write(buffer, n) : 0;
+  }
+  int64_t budget = 0;
+};
+
+TEST(CompressedBLOBStream, AFailedWriteKeepsTheBlocksStoredBeforeIt) {
+  FullStream stored;
+  const Bytes value = Content(10000, 12);
+  TVRXCompressedBLOBStream blob(stored, false, true, Descriptor(kCompressionZlib, 6, 4096));
+  // Room for the first block and part of the second.
+  Bytes first;
+  ASSERT_TRUE(CompressBuffer(kCompressionZlib, 6, value.data(), 4096, first));
+  stored.budget = 20 + static_cast<int64_t>(first.size()) + 30;
+  std::unique_ptr<EVRXException> e;
+  ASSERT_NE(Raised([&] { blob.Write(value.data(), 10000); }, e), nullptr);
+  EXPECT_EQ(e->NativeError(), 10101) << e->Message();
+  EXPECT_EQ(blob.GetSize(), 4096);
+  EXPECT_EQ(blob.Position(), 4096);
+  EXPECT_EQ(blob.Blocks().Count(), 1);
+  EXPECT_EQ(blob.Descriptor().numBlocks, 1);
+  EXPECT_EQ(blob.Descriptor().uncompressedSize, 4096);
+  EXPECT_EQ(blob.CompressedSize(), static_cast<int64_t>(first.size()));
+
+  // With room again the value goes on where the failure left it.
+  stored.budget = 1 << 20;
+  Append(blob, Bytes(value.begin() + 4096, value.end()));
+  TVRXCompressedBLOBStream reread(stored, false, false, blob.Descriptor());
+  EXPECT_EQ(ReadRange(reread, 0, 20000), value);
+}
+
 // ------------------------------------------------------------ algorithm 0
 
 TEST(CompressedBLOBStream, AlgorithmZeroStoresTheRawBytes) {
