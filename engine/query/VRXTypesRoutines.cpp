@@ -2,6 +2,11 @@
 
 #include <array>
 
+#include "engine/query/VRXConverts.h"
+#include "engine/query/VRXValueBytes.h"
+#include "engine/storage/VRXExcept.h"
+#include "platform/locale/Locale.h"
+
 namespace vrx {
 
 namespace {
@@ -73,6 +78,63 @@ B CommonOfDate(B left, B right, bool dateWins) {
   return B::Unknown;
 }
 
+template <typename T>
+int Order(T left, T right) {
+  if (left < right) return kCompareLess;
+  if (right < left) return kCompareGreater;
+  return kCompareEqual;  // also when unordered (NaN)
+}
+
+int FromCollation(int result) {
+  return result < 0 ? kCompareLess : result > 0 ? kCompareGreater : kCompareEqual;
+}
+
+// Both sides are of `type`, present and of a size that holds the type.
+int CompareSameType(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
+                    B type, bool ignoreCase, int32_t charCount) {
+  if (IsTextType(type)) {
+    if (IsWideTextType(type)) {
+      try {
+        return FromCollation(locale::CompareText(WideTextOf(left, leftSize),
+                                                 WideTextOf(right, rightSize), ignoreCase,
+                                                 charCount));
+      } catch (const locale::LocaleError&) {
+        throw EVRXException("Unicode string comparison is not supported by the operating system",
+                            30046);
+      }
+    }
+    try {
+      return FromCollation(locale::CompareText(AnsiTextOf(left, leftSize, type),
+                                               AnsiTextOf(right, rightSize, type), ignoreCase,
+                                               charCount));
+    } catch (const locale::LocaleError& e) {
+      throw EVRXException("Unknown return code: %d", {e.code()}, 30045);
+    }
+  }
+  if (IsIntegerType(type))
+    return Order(bytes::LoadIntegerOf(type, left), bytes::LoadIntegerOf(type, right));
+  switch (type) {
+    case B::Single:
+    case B::Float:
+    case B::Extended:
+    case B::Currency:
+      return Order(bytes::LoadNumberOf(type, left), bytes::LoadNumberOf(type, right));
+    case B::Date:
+    case B::Time:
+      return Order(bytes::LoadI32(left), bytes::LoadI32(right));
+    case B::DateTime: {
+      const TVRXDateTimeValue l = bytes::LoadDateTime(left);
+      const TVRXDateTimeValue r = bytes::LoadDateTime(right);
+      const int byDay = Order(l.Date, r.Date);
+      return byDay != kCompareEqual ? byDay : Order(l.Time, r.Time);
+    }
+    case B::Logical:
+      return Order(bytes::LoadLogical(left), bytes::LoadLogical(right));
+    default:
+      throw EVRXException("Unknown DataType: '%s'", {BaseTypeName(type)}, 30047);
+  }
+}
+
 }  // namespace
 
 TVRXBaseFieldType CommonBaseType(TVRXBaseFieldType left, TVRXBaseFieldType right, bool dateWins) {
@@ -103,6 +165,58 @@ TVRXAdvancedFieldType CommonAdvancedType(TVRXAdvancedFieldType left, TVRXAdvance
   if (leftBase == common) return left;
   if (rightBase == common) return right;
   return AdvancedTypeOf(common);
+}
+
+int CompareValues(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
+                  TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
+                  bool rightNull, bool ignoreCase, int32_t charCount) {
+  if (leftNull || rightNull) {
+    if (leftNull && rightNull) return kCompareBothNull;
+    return leftNull ? kCompareLeftNull : kCompareRightNull;
+  }
+  B common = leftType;
+  if (leftType != rightType || leftType == B::Memo) {
+    common = CommonBaseType(leftType, rightType, true);
+    if (common == B::Unknown)
+      throw EVRXException("Cannot compare Incompatible DataTypes: '%s' and '%s'",
+                          {BaseTypeName(leftType), BaseTypeName(rightType)}, 30044);
+  }
+  if (left == nullptr || right == nullptr) throw EVRXException("Value is Null", 30140);
+  // Only the side whose type differs is converted; the temporary is freed
+  // when this call ends, whatever way it ends.
+  TVRXConvertedValue leftTemp;
+  TVRXConvertedValue rightTemp;
+  if (leftType != common) {
+    leftTemp = ConvertValue(left, leftSize, leftType, common);
+    left = leftTemp.Data.get();
+    leftSize = leftTemp.Size;
+  } else {
+    CheckValueSize(leftSize, leftType);
+  }
+  if (rightType != common) {
+    rightTemp = ConvertValue(right, rightSize, rightType, common);
+    right = rightTemp.Data.get();
+    rightSize = rightTemp.Size;
+  } else {
+    CheckValueSize(rightSize, rightType);
+  }
+  return CompareSameType(left, leftSize, right, rightSize, common, ignoreCase, charCount);
+}
+
+int CompareKeys(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
+                TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
+                bool rightNull, bool ignoreCase, int32_t charCount) {
+  switch (CompareValues(left, leftSize, right, rightSize, leftType, rightType, leftNull,
+                        rightNull, ignoreCase, charCount)) {
+    case kCompareLess:
+    case kCompareLeftNull:
+      return -1;
+    case kCompareGreater:
+    case kCompareRightNull:
+      return 1;
+    default:
+      return 0;
+  }
 }
 
 }  // namespace vrx

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/query/VRXTypes.h"
+
 namespace vrx {
 
 // A DATETIME value: day number (1 = 1 January of year 1), then the
@@ -79,6 +81,13 @@ inline void StoreDateTime(void* p, TVRXDateTimeValue v) {
 // LOGICAL: any non-zero 16-bit word is true; true is written as 0xFFFF.
 inline bool LoadLogical(const void* p) { return LoadU16(p) != 0; }
 inline void StoreLogical(void* p, bool v) { StoreU16(p, v ? 0xFFFF : 0); }
+
+// An integer storage type (SHORTINT to CARDINAL) widened to 64 bits; every
+// integer type fits. 0 for other types.
+int64_t LoadIntegerOf(TVRXBaseFieldType type, const void* p);
+// An integer, floating or CURRENCY value as long double (exact for all of
+// them on an x87 host). 0 for other types.
+long double LoadNumberOf(TVRXBaseFieldType type, const void* p);
 
 }  // namespace bytes
 }  // namespace vrx
