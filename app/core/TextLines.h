@@ -1,0 +1,28 @@
+// Lists of text lines: the weights and matching lists of the pairing window
+// and the files wm.in and wm.out they are saved to and loaded from.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelvaro {
+
+using TextLines = std::vector<std::string>;
+
+// Splits at CR, LF or CR LF. A line end at the very end adds no empty line,
+// so "a\r\nb\r\n" and "a\r\nb" both give two lines.
+TextLines SplitLines(std::string_view text);
+
+// Every line followed by `lineEnd`, the last one included.
+std::string JoinLines(const TextLines& lines, std::string_view lineEnd);
+
+// Writes each line ended by CR LF. Raises EFileError
+// ("Cannot create file "<path>". <reason>") when the file cannot be written.
+void SaveLinesToFile(const TextLines& lines, const std::string& path);
+
+// Reads a text file as lines (SplitLines). Raises EFileError
+// ("Cannot open file "<path>". <reason>") when it cannot be read.
+TextLines LoadLinesFromFile(const std::string& path);
+
+}  // namespace pelvaro
