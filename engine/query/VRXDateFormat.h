@@ -145,10 +145,21 @@ class TDateFormater {
  public:
   explicit TDateFormater(std::string_view format);
 
-  // The date-time as text.
+  // The date-time as text. Names come from the process locale; "HH12",
+  // "HH", "H12" and "H" show the 12-hour clock (12 for the hours 0 and 12).
   std::string FormatDateTimeText(TDateTime value) const;
 
-  // Text to date-time. Errors: "AM/PM word expected, but '%s' found" (30129)
+  // Text to date-time, reading the tokens in order from a position counted
+  // in characters. Digit fields take a fixed number of characters ("YYYY" 4,
+  // "MM" 2, ...) or, for the short forms ("M", "D", "H", "HH", "N", "S"),
+  // one character when the next is no digit, else two. "MONTH", "MON" and
+  // "RM" read the month by its locale name (either width, any case) or
+  // Roman numeral; "DAY" and "DDD" skip a day name; "DY" and "DW" skip their
+  // digits; where no name or digit is found as many characters as the token
+  // name has are skipped. Literals skip as many characters as they have.
+  // "Q" sets the first month of the quarter. "AMPM" reads two characters;
+  // with it a 12-hour field of 12 means 0 before "PM" adds 12. A missing
+  // year, month or day gives the date 30 December 1899. Errors: "AM/PM word expected, but '%s' found" (30129)
   // as EVRXException; a digit field that is not a number,
   // "'%s' is not a valid integer value", a number above 65535, "Range check
   // error", a date or time that does not exist, "Invalid argument to date

@@ -15,7 +15,7 @@ bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // ---- LIKE ----
 //
-// The classic matcher recurses at every "%", trying the rest of the pattern
+// A matcher that recurses at every "%", trying the rest of the pattern
 // at each remaining text position; that is exponential for patterns such as
 // "%a%a%a%b". Remembering only the last "%" gives the same answers in
 // O(text x pattern): an earlier "%" can never need to absorb more once a
