@@ -53,6 +53,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   ProcessResult result;
   Descriptor input;
   Descriptor output;
+  Descriptor errors;
   if (!options.stdinPath.empty() && !input.Open(options.stdinPath, O_RDONLY)) {
     result.error = errno;
     return result;
@@ -62,14 +63,20 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     result.error = errno;
     return result;
   }
+  if (!options.stderrPath.empty() &&
+      !errors.Open(options.stderrPath, O_WRONLY | O_CREAT | O_TRUNC, 0666)) {
+    result.error = errno;
+    return result;
+  }
 
   FileActions actions;
-  // dup2 onto 0 and 1 clears close-on-exec for the copies; the originals are
+  // dup2 onto 0, 1 and 2 clears close-on-exec for the copies; the originals are
   // close-on-exec and vanish at exec.
   if (input.fd() >= 0) posix_spawn_file_actions_adddup2(actions.get(), input.fd(), STDIN_FILENO);
   if (output.fd() >= 0) {
     posix_spawn_file_actions_adddup2(actions.get(), output.fd(), STDOUT_FILENO);
   }
+  if (errors.fd() >= 0) posix_spawn_file_actions_adddup2(actions.get(), errors.fd(), STDERR_FILENO);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Descriptors the caller opened without close-on-exec are not the child's.
   posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);

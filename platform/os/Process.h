@@ -21,6 +21,8 @@ struct ProcessOptions {
   // is created or truncated (mode 0666 less the umask) and becomes the
   // child's standard output.
   std::string stdoutPath;
+  // Like stdoutPath, for standard error.
+  std::string stderrPath;
 };
 
 struct ProcessResult {
