@@ -1,10 +1,12 @@
 #include "engine/storage/VRXJournal.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <thread>
 
 #include <zlib.h>
 
@@ -170,6 +172,20 @@ bool CommitReachedDatabase(os::File& database, const ParsedJournal& journal) {
     if (Crc(0, buffer.data(), buffer.size()) != record.newCrc) return false;
   }
   return true;
+}
+
+// Byte 0 of the journal file is held by a commit while it runs and by
+// recovery while it reads and rolls back, so that an opener in another
+// process never mistakes a commit in flight for an interrupted one. Only a
+// conflict counts as failure: where locks are not supported there is
+// nothing to wait for.
+int LockJournal(os::File& journal, int attempts) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    const int error = journal.Lock(0, 1);
+    if (error != os::kLockConflict) return 0;
+    if (attempt + 1 < attempts) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return os::kLockConflict;
 }
 
 int ZeroHeader(os::File& journal) {
@@ -501,6 +517,11 @@ int TVRXJournaledFile::Commit() {
 
   // a. The journal, durable before the database is touched.
   if (const int error = OpenJournal(stats); error != 0) return error;
+  if (const int error = LockJournal(*journal_, kJournalLockAttempts); error != 0) return error;
+  struct Unlock {
+    os::File& file;
+    ~Unlock() { file.Unlock(0, 1); }
+  } unlock{*journal_};
   int error = journal_->Write(0, journal.data(), journal.size());
   if (error == 0 && syncs_) {
     error = journal_->Sync();
@@ -535,7 +556,7 @@ int TVRXJournaledFile::Commit() {
 // --- recovery -------------------------------------------------------------------
 
 TVRXRecovery RecoverFromJournal(os::FileSystem& fileSystem, const std::string& databaseFileName,
-                                os::File& database) {
+                                os::File& database, int lockAttempts) {
   const std::string journalName = JournalFileName(databaseFileName);
   if (!fileSystem.Exists(journalName)) return TVRXRecovery::rNoJournal;
   const bool writable = database.Writable();
@@ -549,6 +570,7 @@ TVRXRecovery RecoverFromJournal(os::FileSystem& fileSystem, const std::string& d
         "Cannot read journal file '%s' of database file '%s'. Error code: %d. ErrorMessage: %s",
         {journalName, databaseFileName, error, os::ErrorText(error)}, kJournalRecoveryError);
   }
+  if (LockJournal(*journal, lockAttempts) != 0) throw EVRXException("Database is locked", 20230);
   ParsedJournal parsed;
   const ParseResult result = ParseJournal(*journal, parsed, error);
   if (result == ParseResult::kEmpty) return TVRXRecovery::rNoJournal;

@@ -61,8 +61,9 @@
 // after the body (from a longer earlier journal) are never read.
 //
 // Thread safety: none; the caller serialises (the open database's lock).
-// Every commit must run under the database's header lock, and recovery too,
-// so that an opener never rolls back a commit another process is writing.
+// A commit holds byte 0 of the journal file locked while it runs, and
+// recovery takes the same lock, so that an opener never rolls back a commit
+// another process is still writing.
 #pragma once
 
 #include <cstddef>
@@ -79,6 +80,9 @@ namespace vrx {
 // Native error numbers of the journal's own failures.
 inline constexpr int32_t kJournalReadOnlyError = 31001;
 inline constexpr int32_t kJournalRecoveryError = 31002;
+
+// Attempts of 20 ms to get the journal's lock byte (about 90 seconds).
+inline constexpr int kJournalLockAttempts = 4500;
 
 inline constexpr int kJournalHeaderSize = 64;
 inline constexpr int kJournalRecordHeaderSize = 20;
@@ -192,13 +196,15 @@ enum class TVRXRecovery {
   rRolledBack,   // the interrupted commit was undone
 };
 
-// Brings the database back to a whole commit. Call it with the header lock
-// held, before anything reads the database. `database` is the raw file;
+// Brings the database back to a whole commit. Call it right after opening,
+// before anything reads the database. `database` is the raw file;
 // when it is read-only and an interrupted commit must be undone, throws
 // EVRXException kJournalReadOnlyError with a message naming both files;
 // failures of the rollback itself throw kJournalRecoveryError. The journal
-// is only read when the database is read-only.
+// is only read when the database is read-only. Waits for a commit of
+// another process to finish ("Database is locked" (20230) after
+// `lockAttempts` tries of 20 ms).
 TVRXRecovery RecoverFromJournal(os::FileSystem& fileSystem, const std::string& databaseFileName,
-                                os::File& database);
+                                os::File& database, int lockAttempts = kJournalLockAttempts);
 
 }  // namespace vrx

@@ -358,6 +358,30 @@ TEST(JournalRecovery, ReadOnlyOpenerRefusesAnInterruptedCommitAndLeavesBothFiles
   EXPECT_EQ(ReadAll(JournalFileName(kDb)), leftOver);
 }
 
+TEST(JournalRecovery, WaitsForTheCommitLockOfAnotherHolder) {
+  const int64_t events = EventsOfFirstCommit();
+  CrashFirstCommit(events - 2, CrashMode::kKeep);
+  const Bytes database = ReadAll(kDb);
+  // Another process in the middle of a commit holds the journal's byte 0.
+  vrx::os::OpenOptions options;
+  options.write = true;
+  int error = 0;
+  auto holder = vrx::os::PosixFileSystem().Open(JournalFileName(kDb), options, error);
+  ASSERT_NE(holder, nullptr);
+  ASSERT_EQ(holder->Lock(0, 1), 0);
+  auto file = OpenDb(vrx::os::PosixFileSystem());
+  try {
+    RecoverFromJournal(vrx::os::PosixFileSystem(), kDb, *file, 2);
+    FAIL() << "recovery ran over a commit in flight";
+  } catch (const vrx::EVRXException& e) {
+    EXPECT_EQ(e.Text(), "Database is locked");
+  }
+  EXPECT_EQ(ReadAll(kDb), database);
+  ASSERT_EQ(holder->Unlock(0, 1), 0);
+  EXPECT_EQ(RecoverFromJournal(vrx::os::PosixFileSystem(), kDb, *file, 2),
+            TVRXRecovery::rRolledBack);
+}
+
 // --- failures and crashes at every event -------------------------------------------
 
 TEST(JournaledFile, AnyOneIoErrorLeavesTheOldFileAndARetrySucceeds) {
