@@ -26,7 +26,9 @@
 
 namespace vrx {
 
-// Frees a block of the engine memory manager.
+// Frees a block of the engine memory manager. An overrun detected when the
+// block is freed ends the process: a deleter cannot report it, and the
+// memory around the block can no longer be trusted.
 struct TVRXMemFree {
   void operator()(void* block) const noexcept;
 };

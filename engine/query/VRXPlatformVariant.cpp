@@ -12,6 +12,16 @@ void TVRXVariant::FromPlatformVariant(const TVRXPlatformVariant& value) {
     SetNull();
     return;
   }
+  try {
+    StorePlatformVariant(value);
+  } catch (const std::bad_variant_access&) {
+    // A kind whose payload is missing (made with OfKind) carries no value.
+    throw EVRXException("Unsupported Variant Type %s",
+                        {std::to_string(static_cast<unsigned>(value.Kind()))}, 30113);
+  }
+}
+
+void TVRXVariant::StorePlatformVariant(const TVRXPlatformVariant& value) {
   switch (value.Kind()) {
     case TVarType::varSmallint: SetAsSmallInt(static_cast<int16_t>(value.AsSigned())); return;
     case TVarType::varInteger: SetAsInteger(static_cast<int32_t>(value.AsSigned())); return;

@@ -293,22 +293,31 @@ void TVRXVariant::SetAsDateTime(TVRXDateTimeValue value) {
   bytes::StoreDateTime(b, value);
   SetFixed(B::DateTime, b);
 }
+namespace {
+// The day number and milliseconds of a calendar date-time; a value outside
+// the day range (or not a number) is a conversion failure of the engine.
+TVRXDateTimeValue FromCalendar(TDateTime value, B target) {
+  TVRXDateTimeValue v;
+  try {
+    DateTimeToDayNumber(value, v.Date, v.Time);
+  } catch (const EVRXException&) {
+    throw;
+  } catch (const Exception&) {
+    throw EVRXException("Cannot cast from '%s' to '%s'",
+                        {BaseTypeName(B::Float), BaseTypeName(target)}, 30051);
+  }
+  return v;
+}
+}  // namespace
+
 void TVRXVariant::SetAsCalendarDate(TDateTime value) {
-  int32_t day = 0;
-  int32_t ms = 0;
-  DateTimeToDayNumber(value, day, ms);
-  SetAsDate(day);
+  SetAsDate(FromCalendar(value, B::Date).Date);
 }
 void TVRXVariant::SetAsCalendarTime(TDateTime value) {
-  int32_t day = 0;
-  int32_t ms = 0;
-  DateTimeToDayNumber(value, day, ms);
-  SetAsTime(ms);
+  SetAsTime(FromCalendar(value, B::Time).Time);
 }
 void TVRXVariant::SetAsCalendarDateTime(TDateTime value) {
-  TVRXDateTimeValue v;
-  DateTimeToDayNumber(value, v.Date, v.Time);
-  SetAsDateTime(v);
+  SetAsDateTime(FromCalendar(value, B::DateTime));
 }
 void TVRXVariant::SetAsLogical(bool value) {
   uint8_t b[2];

@@ -195,7 +195,15 @@ class TVRXVariant {
   void LoadFromStream(TVRXStream& stream);
 
   // ---- platform variants (engine/query/VRXPlatformVariant.h) ----
+  // Empty and null make the value NULL (its type kept); the other kinds are
+  // stored with the typed setter of their engine type, so a typed value
+  // converts them into its own type. Any other kind raises "Unsupported
+  // Variant Type %s" (30113) with the kind's number.
   void FromPlatformVariant(const TVRXPlatformVariant& value);
+  // NULL gives a null variant; text, BLOB, integers, LOGICAL and DATETIME
+  // their own kinds; SINGLE, FLOAT, EXTENDED, CURRENCY, DATE (calendar day
+  // count) and TIME (day fraction) a double. BYTES and VARBYTES raise
+  // "Unsupported Variant Type %s" (30114) with the type's name.
   TVRXPlatformVariant ToPlatformVariant() const;
 
  private:
@@ -209,6 +217,7 @@ class TVRXVariant {
   void SetText(std::string_view text, TVRXBaseFieldType type);
   void SetText(std::u16string_view text, TVRXBaseFieldType type);
   void SetFixed(TVRXBaseFieldType type, const void* encoded);
+  void StorePlatformVariant(const TVRXPlatformVariant& value);
 
   TVRXBaseFieldType dataType_ = TVRXBaseFieldType::Unknown;
   int32_t dataSize_ = 0;

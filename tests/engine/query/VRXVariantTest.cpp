@@ -217,6 +217,10 @@ TEST_F(VariantTest, TypedSettersConvertIntoTheValueType) {
   TVRXVariant time;
   time.SetAsCalendarTime(0.25);
   EXPECT_EQ(time.GetAsTime(), 21600000);
+  // A calendar value beyond the day range is a conversion error.
+  EXPECT_EQ(MessageOf([&] { time.SetAsCalendarDateTime(1e300); }),
+            "Cannot cast from 'FLOAT' to 'DATETIME' - Native error: 30051");
+  EXPECT_EQ(time.GetAsTime(), 21600000);
 }
 
 TEST_F(VariantTest, StoredEncodings) {
@@ -755,6 +759,9 @@ TEST_F(VariantTest, FromPlatformVariant) {
   EXPECT_TRUE(typed.IsNull());
   EXPECT_EQ(MessageOf([&] { typed.FromPlatformVariant(TVRXPlatformVariant::OfKind(9)); }),
             "Unsupported Variant Type 9 - Native error: 30113");
+  // A numeric kind without its payload is refused the same way.
+  EXPECT_EQ(MessageOf([&] { typed.FromPlatformVariant(TVRXPlatformVariant::OfKind(3)); }),
+            "Unsupported Variant Type 3 - Native error: 30113");
 }
 
 TEST_F(VariantTest, ToPlatformVariant) {
