@@ -419,9 +419,10 @@ void TVRXDiskPageManager::RevalidateCachedPage(TVRXPage& page) {
 }
 
 void TVRXDiskPageManager::ApplyChanges(int32_t sessionID) {
-  if (!HasChanges(sessionID)) return;  // nothing changed: the file stays untouched
-  // A usage error must not leave the header in state 1.
+  // A usage error is reported before anything is written, so it never
+  // leaves the header in state 1.
   CheckSessionPagesReleased(sessionID);
+  if (!HasChanges(sessionID)) return;  // nothing changed: the file stays untouched
   LockHeaderOrThrow(20213);
   ScopedHeaderLock unlock(*this);
   WriteCommit(sessionID);
