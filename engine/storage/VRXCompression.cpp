@@ -8,6 +8,8 @@
 #include <bzlib.h>
 #include <zlib.h>
 
+#include "engine/storage/VRXPPMd.h"
+
 namespace vrx {
 
 namespace {
@@ -154,21 +156,32 @@ bool BzipDecompress(const uint8_t* data, size_t size, size_t expectedSize,
   return ok;
 }
 
+// The coder's own output limit: size + size / 20 + 50 bytes. A block that
+// does not fit (incompressible data coded at a high order) fails like any
+// other coder error; the coder stops as soon as it passes the limit.
 bool PPMCompress(uint8_t mode, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-  (void)mode;
-  (void)data;
-  (void)size;
-  out.clear();
-  return false;
+  const TVRXPPMParameters p = PPMParametersForMode(mode);
+  if (p.order == 0) return false;
+  try {
+    out = PPMdCompress(data, size, p.order, p.memoryMB, size + size / 20 + 50);
+  } catch (const std::exception&) {  // EPPMdError, or no model memory
+    out.clear();
+    return false;
+  }
+  return true;
 }
 
+// Decodes up to the expected size; a block that ends earlier comes back
+// shorter, so that the caller can report both sizes.
 bool PPMDecompress(const uint8_t* data, size_t size, size_t expectedSize,
                    std::vector<uint8_t>& out) {
-  (void)data;
-  (void)size;
-  (void)expectedSize;
-  out.clear();
-  return false;
+  try {
+    out = PPMdDecompress(data, size, expectedSize, true);
+  } catch (const std::exception&) {
+    out.clear();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
