@@ -469,6 +469,21 @@ TVRXConvertedValue ConvertValue(const void* data, int32_t size, TVRXBaseFieldTyp
   return ToBlob(s);  // the only target left that CanConvert allows
 }
 
+TVRXConvertedValue ConvertValueToLength(const void* data, int32_t size, TVRXBaseFieldType from,
+                                        TVRXBaseFieldType to, int32_t length) {
+  if (length < 0) throw EVRXException("Buffer size exceeded", 20056);
+  TVRXConvertedValue value = ConvertValue(data, size, from, to);
+  if (!IsTextType(to)) return value;
+  if (IsWideTextType(to)) {
+    const std::u16string text = WideTextOf(value.Data.get(), value.Size);
+    if (text.size() <= static_cast<size_t>(length)) return value;
+    return MakeTextBuffer(Utf16CutToSize(text, static_cast<size_t>(length)), to);
+  }
+  const std::string_view text = AnsiTextOf(value.Data.get(), value.Size, to);
+  if (text.size() <= static_cast<size_t>(length)) return value;
+  return MakeTextBuffer(Utf8CutToSize(text, static_cast<size_t>(length)), to);
+}
+
 // ---- number texts ----
 
 bool TextToInteger(std::string_view text, int64_t& value) {

@@ -60,6 +60,15 @@ bool CanConvert(TVRXBaseFieldType from, TVRXBaseFieldType to);
 TVRXConvertedValue ConvertValue(const void* data, int32_t size, TVRXBaseFieldType from,
                                 TVRXBaseFieldType to);
 
+// ConvertValue for storing into a field of declared `length`: a text result
+// is cut to at most `length` characters, counted as the field counts them
+// (bytes of UTF-8 text, never splitting a sequence; code units of wide
+// text, never splitting a surrogate pair), so that it fits
+// StorageSize(to, length). Other results are those of ConvertValue. A
+// negative length raises "Buffer size exceeded" (20056).
+TVRXConvertedValue ConvertValueToLength(const void* data, int32_t size, TVRXBaseFieldType from,
+                                        TVRXBaseFieldType to, int32_t length);
+
 // Raises "Buffer size exceeded" (20056) when `size` bytes cannot hold a
 // value of `type`: fixed-size types need their StorageSize, ANSI text at
 // least its terminator, wide text an even size of at least one unit.

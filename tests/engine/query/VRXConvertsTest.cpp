@@ -459,6 +459,39 @@ TEST(ConvertValue, MalformedSources) {
   }
 }
 
+TEST(ConvertValue, TextCutToAFieldLengthKeepsWholeCharacters) {
+  struct Case {
+    std::string text;
+    B to;
+    int32_t length;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"abcdef", B::String, 4, "abcd"},
+      {"abc", B::Char, 10, "abc"},
+      {"ač", B::String, 2, "a"},        // "č" is two bytes: not split
+      {"ač", B::String, 3, "ač"},
+      {"žžž", B::Char, 5, "žž"},
+      {"a😀b", B::WideString, 2, "w:a"},  // the surrogate pair stays whole
+      {"a😀b", B::WideString, 3, "w:a😀"},
+      {"xyz", B::String, 0, ""},
+  };
+  for (const Case& c : cases) {
+    const TVRXConvertedValue source = MakeTextBuffer(std::string_view(c.text), B::String);
+    const TVRXConvertedValue cut =
+        ConvertValueToLength(source.Data.get(), source.Size, B::String, c.to, c.length);
+    EXPECT_EQ(Render(cut, c.to), c.expected) << c.text << " to " << c.length;
+    EXPECT_LE(cut.Size, StorageSize(c.to, c.length)) << c.text;
+  }
+  // Numbers are not cut; their text is.
+  TVRXVariant big;
+  big.SetAsInteger(123456);
+  EXPECT_EQ(Render(ConvertValueToLength(big.Data(), 4, B::Integer, B::String, 3), B::String), "123");
+  EXPECT_EQ(Render(ConvertValueToLength(big.Data(), 4, B::Integer, B::LargeInt, 3), B::LargeInt),
+            "123456");
+  EXPECT_THROW(ConvertValueToLength(big.Data(), 4, B::Integer, B::String, -1), EVRXException);
+}
+
 TEST(NumberTexts, FloatTextUsesTheLocaleSeparatorAndGeneralForm) {
   {
     pelvaro::test::ScopedLocale czech("cs_CZ");
