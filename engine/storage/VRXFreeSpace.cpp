@@ -328,6 +328,8 @@ bool TVRXDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
   totalPageCount_ = manager_.MainHeader().totalPageCount;
   if (pageNo < 0 || pageNo >= totalPageCount_) return false;
   const int64_t pfsPage = PfsPageNo(pageNo / pagesPerPfs_);
+  // PFS pages past the last used page are not written yet: all free.
+  if (pfsPage > lastUsedPage_) return false;
   auto pfs = ReadServicePage(pfsPage, ptPFS, 30424);
   const int64_t inPage = pageNo % pagesPerPfs_;
   return (pfs->Data()[inPage / 8] & (1u << (inPage % 8))) != 0;
@@ -336,7 +338,9 @@ bool TVRXDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
 int TVRXDatabaseFreeSpaceManager::ExtentState(int64_t extent) {
   lastUsedPage_ = manager_.MainHeader().lastUsedPage;
   totalPageCount_ = manager_.MainHeader().totalPageCount;
-  auto eam = ReadServicePage(EamPageNo(extent / extentsPerEam_), ptEAM, 30428);
+  const int64_t eamPage = EamPageNo(extent / extentsPerEam_);
+  if (eamPage > lastUsedPage_) return 0;  // not written yet
+  auto eam = ReadServicePage(eamPage, ptEAM, 30428);
   const int64_t entry = extent % extentsPerEam_;
   return (eam->Data()[entry / 4] >> (2 * (entry % 4))) & 3;
 }
@@ -344,12 +348,7 @@ int TVRXDatabaseFreeSpaceManager::ExtentState(int64_t extent) {
 int32_t TVRXDatabaseFreeSpaceManager::ComputeLastUsedPage() {
   lastUsedPage_ = manager_.MainHeader().lastUsedPage;
   totalPageCount_ = manager_.MainHeader().totalPageCount;
-  // Scan from the highest PFS page the file holds.
-  const int32_t saved = lastUsedPage_;
-  lastUsedPage_ = totalPageCount_ > 0 ? totalPageCount_ - 1 : -1;
-  const int32_t result = ScanLastUsedPage();
-  lastUsedPage_ = saved;
-  return result;
+  return ScanLastUsedPage();
 }
 
 }  // namespace vrx

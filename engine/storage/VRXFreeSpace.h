@@ -54,10 +54,12 @@ class TVRXDatabaseFreeSpaceManager {
   int32_t GrowthStep(int32_t totalPageCount) const;
 
   // Read-only inspection of the map as the file holds it now (used by
-  // integrity checks); no header lock is taken.
+  // integrity checks); no header lock is taken. Service pages past the last
+  // used page do not exist yet: their pages count as free, extents as 0.
   bool IsPageUsed(int32_t pageNo);
   int ExtentState(int64_t extent);
-  // The highest used page that is not a service page, -1 for none.
+  // The highest used page that is not a service page, -1 for none, by the
+  // PFS pages up to the header's last used page.
   int32_t ComputeLastUsedPage();
 
  private:
