@@ -67,26 +67,42 @@ TVRXConvertedValue FixedBuffer(B to) {
 
 bool FitsInteger(B to, int64_t v) {
   switch (to) {
-    case B::ShortInt: return v >= INT8_MIN && v <= INT8_MAX;
-    case B::SmallInt: return v >= INT16_MIN && v <= INT16_MAX;
-    case B::Integer: return v >= INT32_MIN && v <= INT32_MAX;
-    case B::LargeInt: return true;
-    case B::Byte: return v >= 0 && v <= UINT8_MAX;
-    case B::Word: return v >= 0 && v <= UINT16_MAX;
-    case B::Cardinal: return v >= 0 && v <= static_cast<int64_t>(UINT32_MAX);
-    default: return false;
+    case B::ShortInt:
+      return v >= INT8_MIN && v <= INT8_MAX;
+    case B::SmallInt:
+      return v >= INT16_MIN && v <= INT16_MAX;
+    case B::Integer:
+      return v >= INT32_MIN && v <= INT32_MAX;
+    case B::LargeInt:
+      return true;
+    case B::Byte:
+      return v >= 0 && v <= UINT8_MAX;
+    case B::Word:
+      return v >= 0 && v <= UINT16_MAX;
+    case B::Cardinal:
+      return v >= 0 && v <= static_cast<int64_t>(UINT32_MAX);
+    default:
+      return false;
   }
 }
 
 void StoreInteger(void* p, B to, int64_t v) {
   switch (to) {
     case B::ShortInt:
-    case B::Byte: bytes::StoreU8(p, static_cast<uint8_t>(v)); break;
+    case B::Byte:
+      bytes::StoreU8(p, static_cast<uint8_t>(v));
+      break;
     case B::SmallInt:
-    case B::Word: bytes::StoreU16(p, static_cast<uint16_t>(v)); break;
+    case B::Word:
+      bytes::StoreU16(p, static_cast<uint16_t>(v));
+      break;
     case B::Integer:
-    case B::Cardinal: bytes::StoreU32(p, static_cast<uint32_t>(v)); break;
-    default: bytes::StoreU64(p, static_cast<uint64_t>(v)); break;
+    case B::Cardinal:
+      bytes::StoreU32(p, static_cast<uint32_t>(v));
+      break;
+    default:
+      bytes::StoreU64(p, static_cast<uint64_t>(v));
+      break;
   }
 }
 
@@ -373,8 +389,7 @@ bool CanConvert(TVRXBaseFieldType from, TVRXBaseFieldType to) {
     case Group::Logical:
       return t == Group::Text || t == Group::Number || t == Group::Logical;
     case Group::Currency:
-      return t == Group::Text || t == Group::Number || t == Group::Logical ||
-             t == Group::Currency;
+      return t == Group::Text || t == Group::Number || t == Group::Logical || t == Group::Currency;
     default:
       return false;
   }
@@ -501,7 +516,8 @@ bool TextToInteger(std::string_view text, int64_t& value) {
   }
   if (i >= text.size()) return false;
   uint64_t magnitude = 0;
-  const auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), magnitude, base);
+  const auto [end, ec] =
+      std::from_chars(text.data() + i, text.data() + text.size(), magnitude, base);
   if (ec != std::errc() || end != text.data() + text.size()) return false;
   // from_chars takes no sign of its own; a second sign is not a number.
   if (text[i] == '+' || text[i] == '-') return false;
@@ -547,8 +563,8 @@ bool TextToFloat(std::string_view text, long double& value) {
   }
   if (i != end) return false;
   long double parsed = 0;
-  const auto [stop, ec] = std::from_chars(text.data() + begin, text.data() + end, parsed,
-                                          std::chars_format::general);
+  const auto [stop, ec] =
+      std::from_chars(text.data() + begin, text.data() + end, parsed, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
     // Too small reads as zero; too large is no number of the type. The
     // side is told by the decimal position of the first significant digit.
@@ -596,8 +612,8 @@ std::string FloatToText(long double value, int digits) {
   if (value == 0) return "0";
   if (digits < 1) digits = 1;
   char buffer[128];
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                       std::chars_format::scientific, digits - 1);
   if (ec != std::errc()) return "NAN";
   const std::string_view sci(buffer, static_cast<size_t>(end - buffer));
   const bool negative = sci.front() == '-';
@@ -645,7 +661,8 @@ std::string CurrencyToText(double amount) {
   if (!std::isfinite(scaled) || std::fabs(scaled) >= 9.2e18L) return FloatToText(amount);
   const int64_t units = static_cast<int64_t>(scaled);
   if (units == 0) return "0";
-  const uint64_t magnitude = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  const uint64_t magnitude =
+      units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
   std::string out = units < 0 ? "-" : "";
   out += std::to_string(magnitude / 10000);
   uint64_t fraction = magnitude % 10000;

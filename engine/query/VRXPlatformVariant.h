@@ -81,9 +81,7 @@ class TVRXPlatformVariant {
   }
 
   TVarType Kind() const { return kind_; }
-  bool IsEmptyOrNull() const {
-    return kind_ == TVarType::varEmpty || kind_ == TVarType::varNull;
-  }
+  bool IsEmptyOrNull() const { return kind_ == TVarType::varEmpty || kind_ == TVarType::varNull; }
   const Payload& Value() const { return payload_; }
 
   // Payload readers; each requires the payload alternative of the kind
@@ -98,8 +96,7 @@ class TVRXPlatformVariant {
   bool operator==(const TVRXPlatformVariant&) const = default;
 
  private:
-  TVRXPlatformVariant(TVarType kind, Payload payload)
-      : kind_(kind), payload_(std::move(payload)) {}
+  TVRXPlatformVariant(TVarType kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
 
   TVarType kind_ = TVarType::varEmpty;
   Payload payload_;

@@ -103,12 +103,14 @@ int Code(A type) { return static_cast<int>(type); }
 std::span<const TSQLFieldType> SQLFieldTypes() { return kTypeTable; }
 
 std::string_view AdvancedTypeName(TVRXAdvancedFieldType type) {
-  const TSQLFieldType* row = FirstRow([type](const TSQLFieldType& r) { return r.AdvancedType == type; });
+  const TSQLFieldType* row =
+      FirstRow([type](const TSQLFieldType& r) { return r.AdvancedType == type; });
   return row ? row->Name : kUnknownName;
 }
 
 std::string_view BaseTypeName(TVRXBaseFieldType type) {
-  const TSQLFieldType* row = FirstRow([type](const TSQLFieldType& r) { return r.BaseType == type; });
+  const TSQLFieldType* row =
+      FirstRow([type](const TSQLFieldType& r) { return r.BaseType == type; });
   return row ? row->Name : kUnknownName;
 }
 
@@ -122,25 +124,28 @@ TVRXAdvancedFieldType AdvancedTypeByName(std::string_view name) {
 }
 
 TVRXBaseFieldType BaseTypeOf(TVRXAdvancedFieldType type) {
-  const TSQLFieldType* row = FirstRow([type](const TSQLFieldType& r) { return r.AdvancedType == type; });
+  const TSQLFieldType* row =
+      FirstRow([type](const TSQLFieldType& r) { return r.AdvancedType == type; });
   return row ? row->BaseType : TVRXBaseFieldType::Unknown;
 }
 
 TVRXAdvancedFieldType AdvancedTypeOf(TVRXBaseFieldType type) {
-  const TSQLFieldType* row = FirstRow([type](const TSQLFieldType& r) { return r.BaseType == type; });
+  const TSQLFieldType* row =
+      FirstRow([type](const TSQLFieldType& r) { return r.BaseType == type; });
   return row ? row->AdvancedType : TVRXAdvancedFieldType::Unknown;
 }
 
 TFieldType FieldKindOf(TVRXAdvancedFieldType type) {
-  const TSQLFieldType* row = FirstRow([type](const TSQLFieldType& r) { return r.AdvancedType == type; });
+  const TSQLFieldType* row =
+      FirstRow([type](const TSQLFieldType& r) { return r.AdvancedType == type; });
   return row ? row->FieldKind : TFieldType::ftUnknown;
 }
 
 TVRXAdvancedFieldType AdvancedTypeOfFieldKind(TFieldType kind) {
-  const TSQLFieldType* row = FirstRow([kind](const TSQLFieldType& r) { return r.FieldKind == kind; });
+  const TSQLFieldType* row =
+      FirstRow([kind](const TSQLFieldType& r) { return r.FieldKind == kind; });
   if (row == nullptr)
-    throw EVRXException("Unknown DataType: '%s'",
-                        {std::to_string(static_cast<int>(kind))}, 30289);
+    throw EVRXException("Unknown DataType: '%s'", {std::to_string(static_cast<int>(kind))}, 30289);
   return row->AdvancedType;
 }
 
@@ -186,9 +191,7 @@ int32_t StorageSize(TVRXBaseFieldType type, int32_t length) {
 }
 
 bool IsTextType(TVRXBaseFieldType type) { return Code(type) >= 1 && Code(type) <= 4; }
-bool IsWideTextType(TVRXBaseFieldType type) {
-  return type == B::WideChar || type == B::WideString;
-}
+bool IsWideTextType(TVRXBaseFieldType type) { return type == B::WideChar || type == B::WideString; }
 bool IsNumericType(TVRXBaseFieldType type) {
   return (Code(type) >= 5 && Code(type) <= 14) || type == B::Currency;
 }
@@ -215,9 +218,7 @@ bool IsAutoIncAdvancedType(TVRXAdvancedFieldType type) {
 bool IsBytesAdvancedType(TVRXAdvancedFieldType type) {
   return type == A::Bytes || type == A::VarBytes;
 }
-bool IsBlobAdvancedType(TVRXAdvancedFieldType type) {
-  return Code(type) >= 31 && Code(type) <= 35;
-}
+bool IsBlobAdvancedType(TVRXAdvancedFieldType type) { return Code(type) >= 31 && Code(type) <= 35; }
 bool IsOrderableAdvancedType(TVRXAdvancedFieldType type) {
   return (Code(type) >= 1 && Code(type) <= 28) || (Code(type) >= 33 && Code(type) <= 35);
 }

@@ -177,27 +177,25 @@ int32_t StorageSize(TVRXBaseFieldType type, int32_t length);
 
 // --- type classes ------------------------------------------------------------
 
-bool IsTextType(TVRXBaseFieldType type);          // 1-4
-bool IsWideTextType(TVRXBaseFieldType type);      // 2, 4
-bool IsNumericType(TVRXBaseFieldType type);       // 5-14, 22
-bool IsIntegerType(TVRXBaseFieldType type);       // 5-11
-bool IsFloatType(TVRXBaseFieldType type);         // 12-14
-bool IsDateTimeType(TVRXBaseFieldType type);      // 15-17
-bool IsBlobType(TVRXBaseFieldType type);          // 18-20
+bool IsTextType(TVRXBaseFieldType type);      // 1-4
+bool IsWideTextType(TVRXBaseFieldType type);  // 2, 4
+bool IsNumericType(TVRXBaseFieldType type);   // 5-14, 22
+bool IsIntegerType(TVRXBaseFieldType type);   // 5-11
+bool IsFloatType(TVRXBaseFieldType type);     // 12-14
+bool IsDateTimeType(TVRXBaseFieldType type);  // 15-17
+bool IsBlobType(TVRXBaseFieldType type);      // 18-20
 // Fixed-size storage types: numbers, dates, LOGICAL, CURRENCY.
 bool IsFixedSizeType(TVRXBaseFieldType type);
 
-bool IsTextAdvancedType(TVRXAdvancedFieldType type);      // 1-4, 36
-bool IsWideTextAdvancedType(TVRXAdvancedFieldType type);  // 3, 4
-bool IsSizedAdvancedType(TVRXAdvancedFieldType type);     // text, 29, 30
-bool IsAutoIncAdvancedType(TVRXAdvancedFieldType type);   // 12-19
-bool IsBytesAdvancedType(TVRXAdvancedFieldType type);     // 29, 30
-bool IsBlobAdvancedType(TVRXAdvancedFieldType type);      // 31-35
-bool IsOrderableAdvancedType(TVRXAdvancedFieldType type); // 1-28, 33-35
+bool IsTextAdvancedType(TVRXAdvancedFieldType type);       // 1-4, 36
+bool IsWideTextAdvancedType(TVRXAdvancedFieldType type);   // 3, 4
+bool IsSizedAdvancedType(TVRXAdvancedFieldType type);      // text, 29, 30
+bool IsAutoIncAdvancedType(TVRXAdvancedFieldType type);    // 12-19
+bool IsBytesAdvancedType(TVRXAdvancedFieldType type);      // 29, 30
+bool IsBlobAdvancedType(TVRXAdvancedFieldType type);       // 31-35
+bool IsOrderableAdvancedType(TVRXAdvancedFieldType type);  // 1-28, 33-35
 
 inline constexpr uint8_t TypeCode(TVRXBaseFieldType type) { return static_cast<uint8_t>(type); }
-inline constexpr uint8_t TypeCode(TVRXAdvancedFieldType type) {
-  return static_cast<uint8_t>(type);
-}
+inline constexpr uint8_t TypeCode(TVRXAdvancedFieldType type) { return static_cast<uint8_t>(type); }
 
 }  // namespace vrx

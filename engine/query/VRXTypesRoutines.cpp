@@ -51,10 +51,14 @@ B CommonOfText(B left, B right, bool dateWins) {
 
 int FloatRank(B type) {
   switch (type) {
-    case B::Single: return 1;
-    case B::Float: return 2;
-    case B::Extended: return 3;
-    default: return 0;
+    case B::Single:
+      return 1;
+    case B::Float:
+      return 2;
+    case B::Extended:
+      return 3;
+    default:
+      return 0;
   }
 }
 
@@ -95,9 +99,8 @@ int CompareSameType(const void* left, int32_t leftSize, const void* right, int32
   if (IsTextType(type)) {
     if (IsWideTextType(type)) {
       try {
-        return FromCollation(locale::CompareText(WideTextOf(left, leftSize),
-                                                 WideTextOf(right, rightSize), ignoreCase,
-                                                 charCount));
+        return FromCollation(locale::CompareText(
+            WideTextOf(left, leftSize), WideTextOf(right, rightSize), ignoreCase, charCount));
       } catch (const locale::LocaleError&) {
         throw EVRXException("Unicode string comparison is not supported by the operating system",
                             30046);
@@ -206,8 +209,8 @@ int CompareValues(const void* left, int32_t leftSize, const void* right, int32_t
 int CompareKeys(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
                 TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
                 bool rightNull, bool ignoreCase, int32_t charCount) {
-  switch (CompareValues(left, leftSize, right, rightSize, leftType, rightType, leftNull,
-                        rightNull, ignoreCase, charCount)) {
+  switch (CompareValues(left, leftSize, right, rightSize, leftType, rightType, leftNull, rightNull,
+                        ignoreCase, charCount)) {
     case kCompareLess:
     case kCompareLeftNull:
       return -1;

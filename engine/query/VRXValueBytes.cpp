@@ -59,24 +59,36 @@ void StoreExtended(void* p, long double v) {
 
 int64_t LoadIntegerOf(TVRXBaseFieldType type, const void* p) {
   switch (type) {
-    case TVRXBaseFieldType::ShortInt: return LoadI8(p);
-    case TVRXBaseFieldType::SmallInt: return LoadI16(p);
-    case TVRXBaseFieldType::Integer: return LoadI32(p);
-    case TVRXBaseFieldType::LargeInt: return LoadI64(p);
-    case TVRXBaseFieldType::Byte: return LoadU8(p);
-    case TVRXBaseFieldType::Word: return LoadU16(p);
-    case TVRXBaseFieldType::Cardinal: return LoadU32(p);
-    default: return 0;
+    case TVRXBaseFieldType::ShortInt:
+      return LoadI8(p);
+    case TVRXBaseFieldType::SmallInt:
+      return LoadI16(p);
+    case TVRXBaseFieldType::Integer:
+      return LoadI32(p);
+    case TVRXBaseFieldType::LargeInt:
+      return LoadI64(p);
+    case TVRXBaseFieldType::Byte:
+      return LoadU8(p);
+    case TVRXBaseFieldType::Word:
+      return LoadU16(p);
+    case TVRXBaseFieldType::Cardinal:
+      return LoadU32(p);
+    default:
+      return 0;
   }
 }
 
 long double LoadNumberOf(TVRXBaseFieldType type, const void* p) {
   switch (type) {
-    case TVRXBaseFieldType::Single: return LoadSingle(p);
+    case TVRXBaseFieldType::Single:
+      return LoadSingle(p);
     case TVRXBaseFieldType::Float:
-    case TVRXBaseFieldType::Currency: return LoadDouble(p);
-    case TVRXBaseFieldType::Extended: return LoadExtended(p);
-    default: return static_cast<long double>(LoadIntegerOf(type, p));
+    case TVRXBaseFieldType::Currency:
+      return LoadDouble(p);
+    case TVRXBaseFieldType::Extended:
+      return LoadExtended(p);
+    default:
+      return static_cast<long double>(LoadIntegerOf(type, p));
   }
 }
 

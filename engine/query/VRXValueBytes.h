@@ -50,7 +50,9 @@ inline void StoreU64(void* p, uint64_t v) {
   StoreU32(b + 4, static_cast<uint32_t>(v >> 32));
 }
 
-inline int8_t LoadI8(const void* p) { return static_cast<int8_t>(*static_cast<const unsigned char*>(p)); }
+inline int8_t LoadI8(const void* p) {
+  return static_cast<int8_t>(*static_cast<const unsigned char*>(p));
+}
 inline uint8_t LoadU8(const void* p) { return *static_cast<const unsigned char*>(p); }
 inline int16_t LoadI16(const void* p) { return static_cast<int16_t>(LoadU16(p)); }
 inline int32_t LoadI32(const void* p) { return static_cast<int32_t>(LoadU32(p)); }

@@ -334,8 +334,7 @@ void TVRXVariant::SetAsBlob(std::string_view bytes) {
                 B::Blob);
 }
 void TVRXVariant::SetAsMemo(std::string_view text) {
-  SetTypedValue(text.empty() ? nullptr : text.data(), static_cast<int32_t>(text.size()),
-                B::Memo);
+  SetTypedValue(text.empty() ? nullptr : text.data(), static_cast<int32_t>(text.size()), B::Memo);
 }
 
 std::string TVRXVariant::GetAsChar() const {
@@ -363,12 +362,12 @@ std::u16string TVRXVariant::GetAsWideString() const {
   return WideTextOf(p, size);
 }
 
-#define VRX_FIXED_GETTER(Name, Result, Type, Load)            \
-  Result TVRXVariant::Name() const {                          \
-    TVRXConvertedValue scratch;                               \
-    int32_t size = 0;                                         \
-    const void* p = ReadAs(Type, scratch, size);              \
-    return static_cast<Result>(Load(p));                      \
+#define VRX_FIXED_GETTER(Name, Result, Type, Load) \
+  Result TVRXVariant::Name() const {               \
+    TVRXConvertedValue scratch;                    \
+    int32_t size = 0;                              \
+    const void* p = ReadAs(Type, scratch, size);   \
+    return static_cast<Result>(Load(p));           \
   }
 
 VRX_FIXED_GETTER(GetAsShortInt, int8_t, B::ShortInt, bytes::LoadI8)
@@ -413,7 +412,8 @@ std::string TVRXVariant::GetAsMemo() const {
   if (dataType_ == B::WideMemo) {
     std::u16string units;
     const auto* b = static_cast<const unsigned char*>(data_);
-    for (int32_t i = 0; i + 1 < dataSize_; i += 2) units += static_cast<char16_t>(bytes::LoadU16(b + i));
+    for (int32_t i = 0; i + 1 < dataSize_; i += 2)
+      units += static_cast<char16_t>(bytes::LoadU16(b + i));
     return Utf16ToUtf8(units);
   }
   return GetAsString();
@@ -460,10 +460,14 @@ int TVRXVariant::Compare(const TVRXVariant& other, bool rawCodes, bool partial,
                                    other.dataType_, IsNull(), other.IsNull(), ignoreCase, count);
   if (rawCodes) return result;
   switch (result) {
-    case kCompareLeftNull: return kCompareLess;
-    case kCompareRightNull: return kCompareGreater;
-    case kCompareBothNull: return kCompareEqual;
-    default: return result;
+    case kCompareLeftNull:
+      return kCompareLess;
+    case kCompareRightNull:
+      return kCompareGreater;
+    case kCompareBothNull:
+      return kCompareEqual;
+    default:
+      return result;
   }
 }
 

@@ -212,8 +212,7 @@ class TVRXVariant {
   void TakeBuffer(TVRXConvertedValue&& value);
   // The buffer of this non-NULL value as `type`: the own bytes or a
   // converted copy held in `scratch`.
-  const void* ReadAs(TVRXBaseFieldType type, TVRXConvertedValue& scratch,
-                     int32_t& size) const;
+  const void* ReadAs(TVRXBaseFieldType type, TVRXConvertedValue& scratch, int32_t& size) const;
   void SetText(std::string_view text, TVRXBaseFieldType type);
   void SetText(std::u16string_view text, TVRXBaseFieldType type);
   void SetFixed(TVRXBaseFieldType type, const void* encoded);

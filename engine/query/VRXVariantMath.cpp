@@ -27,9 +27,12 @@ struct OpInfo {
 
 OpInfo InfoOf(Op op) {
   switch (op) {
-    case Op::Add: return {"+", 30124};
-    case Op::Multiply: return {"*", 30126};
-    default: return {"/", 30127};
+    case Op::Add:
+      return {"+", 30124};
+    case Op::Multiply:
+      return {"*", 30126};
+    default:
+      return {"/", 30127};
   }
 }
 
@@ -47,23 +50,38 @@ bool IsUnsigned(B type) { return type == B::Byte || type == B::Word || type == B
 
 bool FitsWidth(B type, int64_t v) {
   switch (type) {
-    case B::ShortInt: return v >= INT8_MIN && v <= INT8_MAX;
-    case B::SmallInt: return v >= INT16_MIN && v <= INT16_MAX;
-    case B::Integer: return v >= INT32_MIN && v <= INT32_MAX;
-    case B::Byte: return v >= 0 && v <= UINT8_MAX;
-    case B::Word: return v >= 0 && v <= UINT16_MAX;
-    case B::Cardinal: return v >= 0 && v <= static_cast<int64_t>(UINT32_MAX);
-    default: return true;
+    case B::ShortInt:
+      return v >= INT8_MIN && v <= INT8_MAX;
+    case B::SmallInt:
+      return v >= INT16_MIN && v <= INT16_MAX;
+    case B::Integer:
+      return v >= INT32_MIN && v <= INT32_MAX;
+    case B::Byte:
+      return v >= 0 && v <= UINT8_MAX;
+    case B::Word:
+      return v >= 0 && v <= UINT16_MAX;
+    case B::Cardinal:
+      return v >= 0 && v <= static_cast<int64_t>(UINT32_MAX);
+    default:
+      return true;
   }
 }
 
 // Stores the low-order bits of `v` in the width of `type`.
 void StoreWrapped(unsigned char* p, B type, uint64_t v) {
   switch (StorageSize(type, 0)) {
-    case 1: bytes::StoreU8(p, static_cast<uint8_t>(v)); break;
-    case 2: bytes::StoreU16(p, static_cast<uint16_t>(v)); break;
-    case 4: bytes::StoreU32(p, static_cast<uint32_t>(v)); break;
-    default: bytes::StoreU64(p, v); break;
+    case 1:
+      bytes::StoreU8(p, static_cast<uint8_t>(v));
+      break;
+    case 2:
+      bytes::StoreU16(p, static_cast<uint16_t>(v));
+      break;
+    case 4:
+      bytes::StoreU32(p, static_cast<uint32_t>(v));
+      break;
+    default:
+      bytes::StoreU64(p, v);
+      break;
   }
 }
 
@@ -92,8 +110,9 @@ uint64_t IntegerBinary(Op op, B type, int64_t a, int64_t b) {
 long double FloatBinary(Op op, long double a, long double b) {
   if (op == Op::Add) return a + b;
   if (op == Op::Multiply) return a * b;
-  if (b == 0) ThrowDivisionError(a == 0 || std::isnan(a) ? "Invalid floating point operation"
-                                                        : "Floating point division by zero");
+  if (b == 0)
+    ThrowDivisionError(a == 0 || std::isnan(a) ? "Invalid floating point operation"
+                                               : "Floating point division by zero");
   return a / b;
 }
 
@@ -210,8 +229,9 @@ static void Combine(TVRXVariant& self, const TVRXVariant& other, Op op) {
                  IntegerBinary(op, common, bytes::LoadIntegerOf(common, left),
                                bytes::LoadIntegerOf(common, right)));
   } else if (IsFloatType(common) || common == B::Currency) {
-    StoreFloat(result, common,
-               FloatBinary(op, bytes::LoadNumberOf(common, left), bytes::LoadNumberOf(common, right)));
+    StoreFloat(
+        result, common,
+        FloatBinary(op, bytes::LoadNumberOf(common, left), bytes::LoadNumberOf(common, right)));
   } else if (common == B::Date || common == B::Time) {
     bytes::StoreU32(result, static_cast<uint32_t>(
                                 Int32Binary(op, bytes::LoadI32(left), bytes::LoadI32(right))));

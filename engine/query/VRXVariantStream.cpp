@@ -33,7 +33,8 @@ void Write(TVRXStream& stream, const void* buffer, int32_t count, int32_t code) 
   const int32_t written = stream.Write(buffer, count);
   if (written != count)
     throw EVRXException(
-        "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+        "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = "
+        "%d",
         {position, stream.GetSize(), count, written}, code);
 }
 

@@ -113,8 +113,8 @@ TEST(ConvertValue, TextToNumbers) {
       {"'0x10' to INTEGER", [] { return Text("0x10"); }, B::Integer, "16"},
       {"'-x10' to INTEGER", [] { return Text("-x10"); }, B::Integer, "-16"},
       {"'4294967295' to CARDINAL", [] { return Text("4294967295"); }, B::Cardinal, "4294967295"},
-      {"'9223372036854775807' to LARGEINT", [] { return Text("9223372036854775807"); },
-       B::LargeInt, "9223372036854775807"},
+      {"'9223372036854775807' to LARGEINT", [] { return Text("9223372036854775807"); }, B::LargeInt,
+       "9223372036854775807"},
       {"'-9223372036854775808' to LARGEINT", [] { return Text("-9223372036854775808"); },
        B::LargeInt, "-9223372036854775808"},
       {"wide '12' to INTEGER", [] { return Text("12", B::WideString); }, B::Integer, "12"},
@@ -123,8 +123,8 @@ TEST(ConvertValue, TextToNumbers) {
       // Data that is no number of the target type.
       {"'300' to SHORTINT", [] { return Text("300"); }, B::ShortInt, "", 30051},
       {"'-1' to CARDINAL", [] { return Text("-1"); }, B::Cardinal, "", 30051},
-      {"'9223372036854775808' to LARGEINT", [] { return Text("9223372036854775808"); },
-       B::LargeInt, "", 30051},
+      {"'9223372036854775808' to LARGEINT", [] { return Text("9223372036854775808"); }, B::LargeInt,
+       "", 30051},
       {"'3000000000' to INTEGER", [] { return Text("3000000000"); }, B::Integer, "", 30051},
       {"'12a' to INTEGER", [] { return Text("12a"); }, B::Integer, "", 30051},
       {"'12 ' to INTEGER", [] { return Text("12 "); }, B::Integer, "", 30051},
@@ -194,9 +194,9 @@ TEST(ConvertValue, TextToDatesInTheUserFormat) {
 }
 
 TEST(ConvertValue, DatesRoundTripThroughText) {
-  for (const TVRXDateTimeValue dt : {TVRXDateTimeValue{kDay20040305, 0},
-                                     TVRXDateTimeValue{kDay20040305, 45296000},
-                                     TVRXDateTimeValue{EncodeDayNumber(1999, 12, 31), 86399000}}) {
+  for (const TVRXDateTimeValue dt :
+       {TVRXDateTimeValue{kDay20040305, 0}, TVRXDateTimeValue{kDay20040305, 45296000},
+        TVRXDateTimeValue{EncodeDayNumber(1999, 12, 31), 86399000}}) {
     TVRXVariant v;
     v.SetAsDateTime(dt);
     TVRXVariant text(B::String);
@@ -216,31 +216,32 @@ TEST(ConvertValue, DatesRoundTripThroughText) {
 TEST(ConvertValue, NumbersToText) {
   const std::string sep = locale::DecimalSeparator();
   RunCases({
-      {"INTEGER -12", [] { return Make([](TVRXVariant& v) { v.SetAsInteger(-12); }); },
-       B::String, "-12"},
+      {"INTEGER -12", [] { return Make([](TVRXVariant& v) { v.SetAsInteger(-12); }); }, B::String,
+       "-12"},
       {"CARDINAL max", [] { return Make([](TVRXVariant& v) { v.SetAsCardinal(4294967295u); }); },
        B::Char, "4294967295"},
-      {"LARGEINT min",
-       [] { return Make([](TVRXVariant& v) { v.SetAsLargeInt(INT64_MIN); }); }, B::String,
-       "-9223372036854775808"},
-      {"BYTE to wide", [] { return Make([](TVRXVariant& v) { v.SetAsByte(200); }); },
-       B::WideString, "w:200"},
+      {"LARGEINT min", [] { return Make([](TVRXVariant& v) { v.SetAsLargeInt(INT64_MIN); }); },
+       B::String, "-9223372036854775808"},
+      {"BYTE to wide", [] { return Make([](TVRXVariant& v) { v.SetAsByte(200); }); }, B::WideString,
+       "w:200"},
       {"FLOAT 1.5", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1.5); }); }, B::String,
        "1" + sep + "5"},
       {"FLOAT 100", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(100); }); }, B::String,
        "100"},
-      {"FLOAT 1/3", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1.0 / 3); }); },
-       B::String, "0" + sep + "333333333333333"},
-      {"FLOAT 0.0001", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(0.0001); }); },
-       B::String, "0" + sep + "0001"},
-      {"FLOAT 1.5e-7", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1.5e-7); }); },
-       B::String, "1" + sep + "5E-7"},
+      {"FLOAT 1/3", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1.0 / 3); }); }, B::String,
+       "0" + sep + "333333333333333"},
+      {"FLOAT 0.0001", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(0.0001); }); }, B::String,
+       "0" + sep + "0001"},
+      {"FLOAT 1.5e-7", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1.5e-7); }); }, B::String,
+       "1" + sep + "5E-7"},
       {"FLOAT 1e20", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1e20); }); }, B::String,
        "1E20"},
-      {"FLOAT 123456789012345", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(123456789012345.0); }); },
-       B::String, "123456789012345"},
-      {"FLOAT 1234567890123456", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1234567890123456.0); }); },
-       B::String, "1" + sep + "23456789012346E15"},
+      {"FLOAT 123456789012345",
+       [] { return Make([](TVRXVariant& v) { v.SetAsFloat(123456789012345.0); }); }, B::String,
+       "123456789012345"},
+      {"FLOAT 1234567890123456",
+       [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1234567890123456.0); }); }, B::String,
+       "1" + sep + "23456789012346E15"},
       {"FLOAT -0.5", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(-0.5); }); }, B::String,
        "-0" + sep + "5"},
       {"SINGLE 0.1", [] { return Make([](TVRXVariant& v) { v.SetAsSingle(0.1f); }); }, B::String,
@@ -253,8 +254,8 @@ TEST(ConvertValue, NumbersToText) {
        B::String, "-2" + sep + "5"},
       {"CURRENCY 3", [] { return Make([](TVRXVariant& v) { v.SetAsCurrency(3); }); }, B::String,
        "3"},
-      {"LOGICAL true", [] { return Make([](TVRXVariant& v) { v.SetAsLogical(true); }); },
-       B::String, "True"},
+      {"LOGICAL true", [] { return Make([](TVRXVariant& v) { v.SetAsLogical(true); }); }, B::String,
+       "True"},
       {"LOGICAL false", [] { return Make([](TVRXVariant& v) { v.SetAsLogical(false); }); },
        B::WideChar, "w:False"},
   });
@@ -267,48 +268,64 @@ TEST(ConvertValue, DatesToTextAndNumbers) {
       {"TIME 0 to text", [] { return Make([](TVRXVariant& v) { v.SetAsTime(0); }); }, B::String,
        ""},
       {"empty DATETIME to text",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({EmptyDate, 0}); }); }, B::String,
-       ""},
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({EmptyDate, 0});
+            }); }, B::String, ""},
       {"TIME past the day to text",
-       [] { return Make([](TVRXVariant& v) { v.SetAsTime(kMillisecondsPerDay); }); }, B::String,
-       "", 30051},
+       [] { return Make([](TVRXVariant& v) { v.SetAsTime(kMillisecondsPerDay); }); }, B::String, "",
+       30051},
       {"DATETIME to FLOAT",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({693595, 43200000}); }); },
-       B::Float, "693595.5"},
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({693595, 43200000});
+            }); }, B::Float,
+       "693595.5"},
       {"DATETIME without date to FLOAT",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({EmptyDate, 5}); }); }, B::Float,
-       "0"},
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({EmptyDate, 5});
+            }); }, B::Float, "0"},
       {"DATETIME to CURRENCY",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({10, 21600000}); }); },
-       B::Currency, "10.25"},
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({10, 21600000});
+            }); }, B::Currency,
+       "10.25"},
       {"DATETIME to INTEGER",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({693595, 43200000}); }); },
-       B::Integer, "693595"},
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({693595, 43200000});
+            }); }, B::Integer,
+       "693595"},
       {"DATETIME to SMALLINT",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({693595, 0}); }); }, B::SmallInt,
-       "", 30051},
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({693595, 0});
+            }); }, B::SmallInt, "",
+       30051},
       {"DATE to LARGEINT", [] { return Make([](TVRXVariant& v) { v.SetAsDate(730000); }); },
        B::LargeInt, "730000"},
-      {"DATE to TIME", [] { return Make([](TVRXVariant& v) { v.SetAsDate(86400005); }); },
-       B::Time, "5"},
+      {"DATE to TIME", [] { return Make([](TVRXVariant& v) { v.SetAsDate(86400005); }); }, B::Time,
+       "5"},
       {"DATE to DATETIME", [] { return Make([](TVRXVariant& v) { v.SetAsDate(730000); }); },
        B::DateTime, "730000/0"},
       {"TIME to DATE", [] { return Make([](TVRXVariant& v) { v.SetAsTime(1234); }); }, B::Date,
        "1234"},
       {"TIME to DATETIME", [] { return Make([](TVRXVariant& v) { v.SetAsTime(1234); }); },
        B::DateTime, std::to_string(EmptyDate) + "/1234"},
-      {"DATETIME to DATE",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({7, 8}); }); }, B::Date, "7"},
-      {"DATETIME to TIME",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({7, 8}); }); }, B::Time, "8"},
-      {"EmptyDate to LOGICAL",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDate(EmptyDate); }); }, B::Logical, "false"},
-      {"DATE to LOGICAL", [] { return Make([](TVRXVariant& v) { v.SetAsDate(0); }); },
-       B::Logical, "true"},
-      {"TIME 0 to LOGICAL", [] { return Make([](TVRXVariant& v) { v.SetAsTime(0); }); },
+      {"DATETIME to DATE", [] { return Make([](TVRXVariant& v) {
+                                  v.SetAsDateTime({7, 8});
+                                }); },
+       B::Date, "7"},
+      {"DATETIME to TIME", [] { return Make([](TVRXVariant& v) {
+                                  v.SetAsDateTime({7, 8});
+                                }); },
+       B::Time, "8"},
+      {"EmptyDate to LOGICAL", [] { return Make([](TVRXVariant& v) { v.SetAsDate(EmptyDate); }); },
        B::Logical, "false"},
+      {"DATE to LOGICAL", [] { return Make([](TVRXVariant& v) { v.SetAsDate(0); }); }, B::Logical,
+       "true"},
+      {"TIME 0 to LOGICAL", [] { return Make([](TVRXVariant& v) { v.SetAsTime(0); }); }, B::Logical,
+       "false"},
       {"DATETIME no date, 1 ms, to LOGICAL",
-       [] { return Make([](TVRXVariant& v) { v.SetAsDateTime({EmptyDate, 1}); }); }, B::Logical,
+       [] { return Make([](TVRXVariant& v) {
+              v.SetAsDateTime({EmptyDate, 1});
+            }); }, B::Logical,
        "true"},
   });
   // DATE to text is the user's short date.
@@ -338,8 +355,9 @@ TEST(ConvertValue, NumbersToNumbersAndDates) {
        B::Integer, "", 30051},
       {"FLOAT 1e19 to LARGEINT", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1e19); }); },
        B::LargeInt, "", 30051},
-      {"FLOAT NaN to INTEGER", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(std::nan("")); }); },
-       B::Integer, "", 30051},
+      {"FLOAT NaN to INTEGER",
+       [] { return Make([](TVRXVariant& v) { v.SetAsFloat(std::nan("")); }); }, B::Integer, "",
+       30051},
       {"FLOAT 1e300 to SINGLE", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(1e300); }); },
        B::Single, "", 30051},
       {"FLOAT 2.5 to EXTENDED", [] { return Make([](TVRXVariant& v) { v.SetAsFloat(2.5); }); },
@@ -348,8 +366,8 @@ TEST(ConvertValue, NumbersToNumbersAndDates) {
        B::Float, "-7"},
       {"LARGEINT to CURRENCY", [] { return Make([](TVRXVariant& v) { v.SetAsLargeInt(12); }); },
        B::Currency, "12"},
-      {"CURRENCY 2.75 to INTEGER", [] { return Make([](TVRXVariant& v) { v.SetAsCurrency(2.75); }); },
-       B::Integer, "2"},
+      {"CURRENCY 2.75 to INTEGER",
+       [] { return Make([](TVRXVariant& v) { v.SetAsCurrency(2.75); }); }, B::Integer, "2"},
       {"CURRENCY to FLOAT", [] { return Make([](TVRXVariant& v) { v.SetAsCurrency(2.75); }); },
        B::Float, "2.75"},
       {"CURRENCY 0 to LOGICAL", [] { return Make([](TVRXVariant& v) { v.SetAsCurrency(0); }); },
@@ -392,7 +410,8 @@ TEST(ConvertValue, TextsBetweenThemselvesAndToBlob) {
   });
   // The BLOB holds the text bytes and their terminator.
   const Src s = Text("ab");
-  const TVRXConvertedValue blob = ConvertValue(s.value.Data(), s.value.DataSize(), B::String, B::Blob);
+  const TVRXConvertedValue blob =
+      ConvertValue(s.value.Data(), s.value.DataSize(), B::String, B::Blob);
   EXPECT_EQ(std::memcmp(blob.Data.get(), "ab\0", 3), 0);
   // A text read from a fixed-size field ends at its first terminator.
   const char field[8] = {'a', 'b', 0, 0, 0, 0, 0, 0};
@@ -400,11 +419,11 @@ TEST(ConvertValue, TextsBetweenThemselvesAndToBlob) {
 }
 
 TEST(ConvertValue, RefusedPairs) {
-  const B everyType[] = {B::Char,     B::WideChar, B::String, B::WideString, B::ShortInt,
-                         B::SmallInt, B::Integer,  B::LargeInt, B::Byte,     B::Word,
-                         B::Cardinal, B::Single,   B::Float,  B::Extended,   B::Date,
-                         B::Time,     B::DateTime, B::Blob,   B::Memo,       B::WideMemo,
-                         B::Logical,  B::Currency, B::Bytes,  B::VarBytes};
+  const B everyType[] = {B::Char,     B::WideChar, B::String,   B::WideString, B::ShortInt,
+                         B::SmallInt, B::Integer,  B::LargeInt, B::Byte,       B::Word,
+                         B::Cardinal, B::Single,   B::Float,    B::Extended,   B::Date,
+                         B::Time,     B::DateTime, B::Blob,     B::Memo,       B::WideMemo,
+                         B::Logical,  B::Currency, B::Bytes,    B::VarBytes};
   auto refused = [](B from, B to) {
     if (from == to) return false;
     if (to == B::Memo || to == B::WideMemo || to == B::Bytes || to == B::VarBytes) return true;
@@ -467,14 +486,11 @@ TEST(ConvertValue, TextCutToAFieldLengthKeepsWholeCharacters) {
     std::string expected;
   };
   const Case cases[] = {
-      {"abcdef", B::String, 4, "abcd"},
-      {"abc", B::Char, 10, "abc"},
-      {"ač", B::String, 2, "a"},        // "č" is two bytes: not split
-      {"ač", B::String, 3, "ač"},
-      {"žžž", B::Char, 5, "žž"},
+      {"abcdef", B::String, 4, "abcd"},  {"abc", B::Char, 10, "abc"},
+      {"ač", B::String, 2, "a"},  // "č" is two bytes: not split
+      {"ač", B::String, 3, "ač"},        {"žžž", B::Char, 5, "žž"},
       {"a😀b", B::WideString, 2, "w:a"},  // the surrogate pair stays whole
-      {"a😀b", B::WideString, 3, "w:a😀"},
-      {"xyz", B::String, 0, ""},
+      {"a😀b", B::WideString, 3, "w:a😀"}, {"xyz", B::String, 0, ""},
   };
   for (const Case& c : cases) {
     const TVRXConvertedValue source = MakeTextBuffer(std::string_view(c.text), B::String);
@@ -486,7 +502,8 @@ TEST(ConvertValue, TextCutToAFieldLengthKeepsWholeCharacters) {
   // Numbers are not cut; their text is.
   TVRXVariant big;
   big.SetAsInteger(123456);
-  EXPECT_EQ(Render(ConvertValueToLength(big.Data(), 4, B::Integer, B::String, 3), B::String), "123");
+  EXPECT_EQ(Render(ConvertValueToLength(big.Data(), 4, B::Integer, B::String, 3), B::String),
+            "123");
   EXPECT_EQ(Render(ConvertValueToLength(big.Data(), 4, B::Integer, B::LargeInt, 3), B::LargeInt),
             "123456");
   EXPECT_THROW(ConvertValueToLength(big.Data(), 4, B::Integer, B::String, -1), EVRXException);
@@ -522,10 +539,21 @@ TEST(NumberTexts, IntegerText) {
     int64_t value;
   };
   const Case cases[] = {
-      {"0", true, 0},     {"  12", true, 12},  {"\t-3", true, -3},    {"$7fffffffffffffff", true, INT64_MAX},
-      {"-$1", true, -1},  {"X1f", true, 31},   {"0X1F", true, 31},    {"", false, 0},
-      {"-", false, 0},    {"$", false, 0},     {"0x", false, 0},      {"1 2", false, 0},
-      {"+-1", false, 0},  {"$-1", false, 0},   {"99999999999999999999", false, 0},
+      {"0", true, 0},
+      {"  12", true, 12},
+      {"\t-3", true, -3},
+      {"$7fffffffffffffff", true, INT64_MAX},
+      {"-$1", true, -1},
+      {"X1f", true, 31},
+      {"0X1F", true, 31},
+      {"", false, 0},
+      {"-", false, 0},
+      {"$", false, 0},
+      {"0x", false, 0},
+      {"1 2", false, 0},
+      {"+-1", false, 0},
+      {"$-1", false, 0},
+      {"99999999999999999999", false, 0},
   };
   for (const Case& c : cases) {
     int64_t v = 0;

@@ -34,42 +34,110 @@ struct Row {
 // ftBlob 15, ftParadoxOle 19, ftTypedBinary 21, ftDBaseOle 20, ftGraphic 17,
 // ftMemo 16, ftFmtMemo 18, ftGuid 35.
 const std::vector<Row> kRows = {
-    {"CHAR", 1, 1, 23},           {"FIXEDCHAR", 1, 1, 23},       {"STRING", 2, 3, 1},
-    {"VARCHAR", 2, 3, 1},         {"VARCHAR2", 2, 3, 1},         {"WIDECHAR", 3, 2, 24},
-    {"FIXEDWIDECHAR", 3, 2, 24},  {"WIDESTRING", 4, 4, 24},      {"WIDEVARCHAR", 4, 4, 24},
-    {"SMALLINT", 6, 6, 2},        {"SIGNEDINT16", 6, 6, 2},      {"SHORTINT", 5, 5, 2},
-    {"SIGNEDINT8", 5, 5, 2},      {"INTEGER", 7, 7, 3},          {"SIGNEDINT32", 7, 7, 3},
-    {"LARGEINT", 8, 8, 25},       {"INT64", 8, 8, 25},           {"SIGNEDINT64", 8, 8, 25},
-    {"WORD", 10, 10, 4},          {"UNSIGNEDINT16", 10, 10, 4},  {"BYTE", 9, 9, 4},
-    {"UNSIGNEDINT8", 9, 9, 4},    {"CARDINAL", 11, 11, 25},      {"UNSIGNEDINT32", 11, 11, 25},
-    {"AUTOINC", 12, 7, 14},       {"AUTOINCSHORTINT", 13, 5, 14}, {"AUTOINCSMALLINT", 14, 6, 14},
-    {"AUTOINCINTEGER", 15, 7, 14}, {"AUTOINCLARGEINT", 16, 8, 25}, {"AUTOINCBYTE", 17, 9, 14},
-    {"AUTOINCWORD", 18, 10, 14},  {"AUTOINCCARDINAL", 19, 11, 14}, {"FLOAT", 21, 13, 6},
-    {"FLOAT", 21, 13, 8},         {"SINGLE", 20, 12, 6},         {"DOUBLE", 21, 13, 6},
-    {"EXTENDED", 22, 14, 6},      {"LOGICAL", 23, 21, 5},        {"BOOLEAN", 23, 21, 5},
-    {"BOOL", 23, 21, 5},          {"BIT", 23, 21, 5},            {"CURRENCY", 24, 22, 7},
-    {"MONEY", 24, 22, 7},         {"DATE", 25, 15, 9},           {"TIME", 26, 16, 10},
-    {"DATETIME", 27, 17, 11},     {"TIMESTAMP", 28, 17, 36},     {"BYTES", 29, 23, 12},
-    {"VARBYTES", 30, 24, 13},     {"BLOB", 31, 18, 15},          {"BLOB", 31, 18, 19},
-    {"BLOB", 31, 18, 21},         {"BLOB", 31, 18, 20},          {"GRAPHIC", 32, 18, 17},
-    {"MEMO", 33, 19, 16},         {"CLOB", 33, 19, 16},          {"FORMATTEDMEMO", 34, 19, 18},
-    {"WIDEMEMO", 35, 20, 15},     {"WIDECLOB", 35, 20, 16},      {"GUID", 36, 1, 35},
+    {"CHAR", 1, 1, 23},
+    {"FIXEDCHAR", 1, 1, 23},
+    {"STRING", 2, 3, 1},
+    {"VARCHAR", 2, 3, 1},
+    {"VARCHAR2", 2, 3, 1},
+    {"WIDECHAR", 3, 2, 24},
+    {"FIXEDWIDECHAR", 3, 2, 24},
+    {"WIDESTRING", 4, 4, 24},
+    {"WIDEVARCHAR", 4, 4, 24},
+    {"SMALLINT", 6, 6, 2},
+    {"SIGNEDINT16", 6, 6, 2},
+    {"SHORTINT", 5, 5, 2},
+    {"SIGNEDINT8", 5, 5, 2},
+    {"INTEGER", 7, 7, 3},
+    {"SIGNEDINT32", 7, 7, 3},
+    {"LARGEINT", 8, 8, 25},
+    {"INT64", 8, 8, 25},
+    {"SIGNEDINT64", 8, 8, 25},
+    {"WORD", 10, 10, 4},
+    {"UNSIGNEDINT16", 10, 10, 4},
+    {"BYTE", 9, 9, 4},
+    {"UNSIGNEDINT8", 9, 9, 4},
+    {"CARDINAL", 11, 11, 25},
+    {"UNSIGNEDINT32", 11, 11, 25},
+    {"AUTOINC", 12, 7, 14},
+    {"AUTOINCSHORTINT", 13, 5, 14},
+    {"AUTOINCSMALLINT", 14, 6, 14},
+    {"AUTOINCINTEGER", 15, 7, 14},
+    {"AUTOINCLARGEINT", 16, 8, 25},
+    {"AUTOINCBYTE", 17, 9, 14},
+    {"AUTOINCWORD", 18, 10, 14},
+    {"AUTOINCCARDINAL", 19, 11, 14},
+    {"FLOAT", 21, 13, 6},
+    {"FLOAT", 21, 13, 8},
+    {"SINGLE", 20, 12, 6},
+    {"DOUBLE", 21, 13, 6},
+    {"EXTENDED", 22, 14, 6},
+    {"LOGICAL", 23, 21, 5},
+    {"BOOLEAN", 23, 21, 5},
+    {"BOOL", 23, 21, 5},
+    {"BIT", 23, 21, 5},
+    {"CURRENCY", 24, 22, 7},
+    {"MONEY", 24, 22, 7},
+    {"DATE", 25, 15, 9},
+    {"TIME", 26, 16, 10},
+    {"DATETIME", 27, 17, 11},
+    {"TIMESTAMP", 28, 17, 36},
+    {"BYTES", 29, 23, 12},
+    {"VARBYTES", 30, 24, 13},
+    {"BLOB", 31, 18, 15},
+    {"BLOB", 31, 18, 19},
+    {"BLOB", 31, 18, 21},
+    {"BLOB", 31, 18, 20},
+    {"GRAPHIC", 32, 18, 17},
+    {"MEMO", 33, 19, 16},
+    {"CLOB", 33, 19, 16},
+    {"FORMATTEDMEMO", 34, 19, 18},
+    {"WIDEMEMO", 35, 20, 15},
+    {"WIDECLOB", 35, 20, 16},
+    {"GUID", 36, 1, 35},
 };
 
-const char* const kCanonicalAdvanced[] = {
-    "CHAR",          "STRING",        "WIDECHAR",        "WIDESTRING",      "SHORTINT",
-    "SMALLINT",      "INTEGER",       "LARGEINT",        "BYTE",            "WORD",
-    "CARDINAL",      "AUTOINC",       "AUTOINCSHORTINT", "AUTOINCSMALLINT", "AUTOINCINTEGER",
-    "AUTOINCLARGEINT", "AUTOINCBYTE", "AUTOINCWORD",     "AUTOINCCARDINAL", "SINGLE",
-    "FLOAT",         "EXTENDED",      "LOGICAL",         "CURRENCY",        "DATE",
-    "TIME",          "DATETIME",      "TIMESTAMP",       "BYTES",           "VARBYTES",
-    "BLOB",          "GRAPHIC",       "MEMO",            "FORMATTEDMEMO",   "WIDEMEMO",
-    "GUID"};
+const char* const kCanonicalAdvanced[] = {"CHAR",
+                                          "STRING",
+                                          "WIDECHAR",
+                                          "WIDESTRING",
+                                          "SHORTINT",
+                                          "SMALLINT",
+                                          "INTEGER",
+                                          "LARGEINT",
+                                          "BYTE",
+                                          "WORD",
+                                          "CARDINAL",
+                                          "AUTOINC",
+                                          "AUTOINCSHORTINT",
+                                          "AUTOINCSMALLINT",
+                                          "AUTOINCINTEGER",
+                                          "AUTOINCLARGEINT",
+                                          "AUTOINCBYTE",
+                                          "AUTOINCWORD",
+                                          "AUTOINCCARDINAL",
+                                          "SINGLE",
+                                          "FLOAT",
+                                          "EXTENDED",
+                                          "LOGICAL",
+                                          "CURRENCY",
+                                          "DATE",
+                                          "TIME",
+                                          "DATETIME",
+                                          "TIMESTAMP",
+                                          "BYTES",
+                                          "VARBYTES",
+                                          "BLOB",
+                                          "GRAPHIC",
+                                          "MEMO",
+                                          "FORMATTEDMEMO",
+                                          "WIDEMEMO",
+                                          "GUID"};
 
-const char* const kCanonicalBase[] = {
-    "CHAR",  "WIDECHAR", "STRING", "WIDESTRING", "SHORTINT", "SMALLINT", "INTEGER", "LARGEINT",
-    "BYTE",  "WORD",     "CARDINAL", "SINGLE",   "FLOAT",    "EXTENDED", "DATE",    "TIME",
-    "DATETIME", "BLOB",  "MEMO",   "WIDEMEMO",   "LOGICAL",  "CURRENCY", "BYTES",   "VARBYTES"};
+const char* const kCanonicalBase[] = {"CHAR",     "WIDECHAR", "STRING",   "WIDESTRING", "SHORTINT",
+                                      "SMALLINT", "INTEGER",  "LARGEINT", "BYTE",       "WORD",
+                                      "CARDINAL", "SINGLE",   "FLOAT",    "EXTENDED",   "DATE",
+                                      "TIME",     "DATETIME", "BLOB",     "MEMO",       "WIDEMEMO",
+                                      "LOGICAL",  "CURRENCY", "BYTES",    "VARBYTES"};
 
 std::string MessageOf(const std::function<void()>& call) {
   try {
@@ -160,12 +228,12 @@ TEST(TypeTable, StorageSizes) {
     int32_t size;
   };
   const Case cases[] = {
-      {B::Char, 10, 11},     {B::WideChar, 10, 22}, {B::String, 0, 1},    {B::WideString, 3, 8},
-      {B::ShortInt, 9, 1},   {B::SmallInt, 9, 2},   {B::Integer, 9, 4},   {B::LargeInt, 9, 8},
-      {B::Byte, 9, 1},       {B::Word, 9, 2},       {B::Cardinal, 9, 4},  {B::Single, 9, 4},
-      {B::Float, 9, 8},      {B::Extended, 9, 10},  {B::Date, 9, 4},      {B::Time, 9, 4},
-      {B::DateTime, 9, 8},   {B::Blob, 9, 10},      {B::Memo, 9, 10},     {B::WideMemo, 9, 10},
-      {B::Logical, 9, 2},    {B::Currency, 9, 8},   {B::Bytes, 16, 16},   {B::VarBytes, 7, 7},
+      {B::Char, 10, 11},   {B::WideChar, 10, 22}, {B::String, 0, 1},   {B::WideString, 3, 8},
+      {B::ShortInt, 9, 1}, {B::SmallInt, 9, 2},   {B::Integer, 9, 4},  {B::LargeInt, 9, 8},
+      {B::Byte, 9, 1},     {B::Word, 9, 2},       {B::Cardinal, 9, 4}, {B::Single, 9, 4},
+      {B::Float, 9, 8},    {B::Extended, 9, 10},  {B::Date, 9, 4},     {B::Time, 9, 4},
+      {B::DateTime, 9, 8}, {B::Blob, 9, 10},      {B::Memo, 9, 10},    {B::WideMemo, 9, 10},
+      {B::Logical, 9, 2},  {B::Currency, 9, 8},   {B::Bytes, 16, 16},  {B::VarBytes, 7, 7},
   };
   for (const Case& c : cases)
     EXPECT_EQ(StorageSize(c.type, c.length), c.size) << BaseTypeName(c.type);
@@ -220,8 +288,8 @@ TEST(TypeTable, TypeClasses) {
 TEST(CommonType, IntegerPairs) {
   // Rows left, columns right: SHORTINT SMALLINT INTEGER LARGEINT BYTE WORD CARDINAL.
   const int table[7][7] = {
-      {5, 6, 7, 8, 6, 10, 11},  {6, 6, 7, 8, 6, 10, 11},   {7, 7, 7, 8, 7, 7, 8},
-      {8, 8, 8, 8, 8, 8, 8},    {6, 6, 7, 8, 9, 10, 11},   {7, 7, 7, 8, 10, 10, 11},
+      {5, 6, 7, 8, 6, 10, 11},  {6, 6, 7, 8, 6, 10, 11}, {7, 7, 7, 8, 7, 7, 8},
+      {8, 8, 8, 8, 8, 8, 8},    {6, 6, 7, 8, 9, 10, 11}, {7, 7, 7, 8, 10, 10, 11},
       {8, 8, 8, 8, 11, 11, 11},
   };
   for (int l = 0; l < 7; ++l)
@@ -297,8 +365,7 @@ TEST(CommonType, Rules) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(CommonBaseType(c.left, c.right, c.dateWins), c.result)
-        << BaseTypeName(c.left) << " with " << BaseTypeName(c.right) << " dateWins "
-        << c.dateWins;
+        << BaseTypeName(c.left) << " with " << BaseTypeName(c.right) << " dateWins " << c.dateWins;
 }
 
 TEST(CommonType, DeclaredTypes) {

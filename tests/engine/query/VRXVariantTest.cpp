@@ -233,23 +233,40 @@ TEST_F(VariantTest, StoredEncodings) {
   const Case cases[] = {
       {"STRING", [](TVRXVariant& v) { v.SetAsString("ab"); }, B::String, {'a', 'b', 0}},
       {"CHAR from wide", [](TVRXVariant& v) { v.SetAsChar(u"č"); }, B::Char, {0xC4, 0x8D, 0}},
-      {"WIDESTRING", [](TVRXVariant& v) { v.SetAsWideString("ač"); }, B::WideString,
+      {"WIDESTRING",
+       [](TVRXVariant& v) { v.SetAsWideString("ač"); },
+       B::WideString,
        {'a', 0, 0x0D, 0x01, 0, 0}},
       {"SHORTINT", [](TVRXVariant& v) { v.SetAsShortInt(-1); }, B::ShortInt, {0xFF}},
       {"SMALLINT", [](TVRXVariant& v) { v.SetAsSmallInt(-2); }, B::SmallInt, {0xFE, 0xFF}},
       {"INTEGER", [](TVRXVariant& v) { v.SetAsInteger(-2); }, B::Integer, {0xFE, 0xFF, 0xFF, 0xFF}},
-      {"LARGEINT", [](TVRXVariant& v) { v.SetAsLargeInt(0x0102030405060708); }, B::LargeInt,
+      {"LARGEINT",
+       [](TVRXVariant& v) { v.SetAsLargeInt(0x0102030405060708); },
+       B::LargeInt,
        {8, 7, 6, 5, 4, 3, 2, 1}},
-      {"CARDINAL", [](TVRXVariant& v) { v.SetAsCardinal(0x80000000u); }, B::Cardinal,
+      {"CARDINAL",
+       [](TVRXVariant& v) { v.SetAsCardinal(0x80000000u); },
+       B::Cardinal,
        {0, 0, 0, 0x80}},
       {"SINGLE", [](TVRXVariant& v) { v.SetAsSingle(1.0f); }, B::Single, {0, 0, 0x80, 0x3F}},
-      {"FLOAT", [](TVRXVariant& v) { v.SetAsFloat(1.5); }, B::Float, {0, 0, 0, 0, 0, 0, 0xF8, 0x3F}},
-      {"EXTENDED", [](TVRXVariant& v) { v.SetAsExtended(1.0L); }, B::Extended,
+      {"FLOAT",
+       [](TVRXVariant& v) { v.SetAsFloat(1.5); },
+       B::Float,
+       {0, 0, 0, 0, 0, 0, 0xF8, 0x3F}},
+      {"EXTENDED",
+       [](TVRXVariant& v) { v.SetAsExtended(1.0L); },
+       B::Extended,
        {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}},
-      {"DATETIME", [](TVRXVariant& v) { v.SetAsDateTime({693595, 43200000}); }, B::DateTime,
+      {"DATETIME",
+       [](TVRXVariant& v) {
+         v.SetAsDateTime({693595, 43200000});
+       },
+       B::DateTime,
        {0x5B, 0x95, 0x0A, 0x00, 0x00, 0x2E, 0x93, 0x02}},
       {"LOGICAL", [](TVRXVariant& v) { v.SetAsLogical(true); }, B::Logical, {0xFF, 0xFF}},
-      {"CURRENCY", [](TVRXVariant& v) { v.SetAsCurrency(-0.1); }, B::Currency,
+      {"CURRENCY",
+       [](TVRXVariant& v) { v.SetAsCurrency(-0.1); },
+       B::Currency,
        {0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0xBF}},
       {"MEMO", [](TVRXVariant& v) { v.SetAsMemo("ab"); }, B::Memo, {'a', 'b'}},
   };
@@ -338,13 +355,15 @@ TEST_F(VariantTest, CompareNullCodes) {
   EXPECT_EQ(five.Compare(null, false, false, false), kCompareGreater);
   EXPECT_EQ(null.Compare(null, false, false, false), kCompareEqual);
   // Key order: NULL before every value, NULLs equal.
-  EXPECT_EQ(CompareKeys(nullptr, 0, five.Data(), 4, B::Integer, B::Integer, true, false, false, -1), -1);
-  EXPECT_EQ(CompareKeys(five.Data(), 4, nullptr, 0, B::Integer, B::Integer, false, true, false, -1), 1);
+  EXPECT_EQ(CompareKeys(nullptr, 0, five.Data(), 4, B::Integer, B::Integer, true, false, false, -1),
+            -1);
+  EXPECT_EQ(CompareKeys(five.Data(), 4, nullptr, 0, B::Integer, B::Integer, false, true, false, -1),
+            1);
   EXPECT_EQ(CompareKeys(nullptr, 0, nullptr, 0, B::Integer, B::Blob, true, true, false, -1), 0);
   // A side flagged present but without buffer.
   EXPECT_EQ(MessageOf([&] {
-              CompareValues(nullptr, 0, five.Data(), 4, B::Integer, B::Integer, false, false,
-                            false, -1);
+              CompareValues(nullptr, 0, five.Data(), 4, B::Integer, B::Integer, false, false, false,
+                            -1);
             }),
             "Value is Null - Native error: 30140");
 }
@@ -376,23 +395,64 @@ TEST_F(VariantTest, CompareAcrossTypes) {
       {"10 vs '2' as text", [] { return Int(10); }, [] { return Str("2"); }, kCompareLess},
       {"INTEGER vs FLOAT", [] { return Int(2); }, [fl] { return fl(2.5); }, kCompareLess},
       {"FLOAT vs FLOAT", [fl] { return fl(-1); }, [fl] { return fl(-1); }, kCompareEqual},
-      {"CARDINAL unsigned", [] { TVRXVariant v; v.SetAsCardinal(4000000000u); return v; },
+      {"CARDINAL unsigned",
+       [] {
+         TVRXVariant v;
+         v.SetAsCardinal(4000000000u);
+         return v;
+       },
        [] { return Int(1); }, kCompareGreater},
-      {"BYTE vs SHORTINT", [] { TVRXVariant v; v.SetAsByte(200); return v; },
-       [] { TVRXVariant v; v.SetAsShortInt(-1); return v; }, kCompareGreater},
+      {"BYTE vs SHORTINT",
+       [] {
+         TVRXVariant v;
+         v.SetAsByte(200);
+         return v;
+       },
+       [] {
+         TVRXVariant v;
+         v.SetAsShortInt(-1);
+         return v;
+       },
+       kCompareGreater},
       {"DATETIME by day", [dt] { return dt(2, 0); }, [dt] { return dt(1, 5); }, kCompareGreater},
       {"DATETIME by time", [dt] { return dt(1, 4); }, [dt] { return dt(1, 5); }, kCompareLess},
-      {"DATE vs DATETIME", [] { TVRXVariant v; v.SetAsDate(1); return v; },
+      {"DATE vs DATETIME",
+       [] {
+         TVRXVariant v;
+         v.SetAsDate(1);
+         return v;
+       },
        [dt] { return dt(1, 0); }, kCompareEqual},
       {"LOGICAL", [lg] { return lg(false); }, [lg] { return lg(true); }, kCompareLess},
-      {"MEMO vs MEMO", [] { TVRXVariant v; v.SetAsMemo("abc"); return v; },
-       [] { TVRXVariant v; v.SetAsMemo("abd"); return v; }, kCompareLess},
-      {"CURRENCY vs INTEGER", [] { TVRXVariant v; v.SetAsCurrency(2.5); return v; },
+      {"MEMO vs MEMO",
+       [] {
+         TVRXVariant v;
+         v.SetAsMemo("abc");
+         return v;
+       },
+       [] {
+         TVRXVariant v;
+         v.SetAsMemo("abd");
+         return v;
+       },
+       kCompareLess},
+      {"CURRENCY vs INTEGER",
+       [] {
+         TVRXVariant v;
+         v.SetAsCurrency(2.5);
+         return v;
+       },
        [] { return Int(2); }, kCompareEqual},  // the CURRENCY is read as INTEGER 2
-      {"wide vs ANSI", [] { TVRXVariant v; v.SetAsWideString(u"b"); return v; },
+      {"wide vs ANSI",
+       [] {
+         TVRXVariant v;
+         v.SetAsWideString(u"b");
+         return v;
+       },
        [] { return Str("a"); }, kCompareGreater},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.left().Compare(c.right(), false, false, false), c.result) << c.what;
+  for (const Case& c : cases)
+    EXPECT_EQ(c.left().Compare(c.right(), false, false, false), c.result) << c.what;
 
   TVRXVariant blob;
   blob.SetAsBlob("x");
@@ -478,34 +538,84 @@ TEST_F(VariantTest, ArithmeticResults) {
        B::Integer, "-2147483648"},
       {"BYTE * BYTE wraps", [&](TVRXVariant& v) { v.Multiply(of(B::Byte, 16)); },
        [&] { return of(B::Byte, 17); }, B::Byte, "16"},
-      {"text + number", [](TVRXVariant& v) { v.Add(Int(5)); }, [] { return Str("a"); },
-       B::String, "a5"},
+      {"text + number", [](TVRXVariant& v) { v.Add(Int(5)); }, [] { return Str("a"); }, B::String,
+       "a5"},
       {"wide + ANSI", [](TVRXVariant& v) { v.Add(Str("č")); },
-       [] { TVRXVariant w; w.SetAsWideString(u"ž"); return w; }, B::WideString, "žč"},
+       [] {
+         TVRXVariant w;
+         w.SetAsWideString(u"ž");
+         return w;
+       },
+       B::WideString, "žč"},
       {"DATE + INTEGER", [](TVRXVariant& v) { v.Add(Int(2)); },
-       [] { TVRXVariant d; d.SetAsDate(730000); return d; }, B::Date, ""},
-      {"LOGICAL + LOGICAL is OR", [](TVRXVariant& v) { TVRXVariant t; t.SetAsLogical(true); v.Add(t); },
-       [] { TVRXVariant f; f.SetAsLogical(false); return f; }, B::Logical, "True"},
-      {"LOGICAL * LOGICAL is OR", [](TVRXVariant& v) { TVRXVariant t; t.SetAsLogical(false); v.Multiply(t); },
-       [] { TVRXVariant f; f.SetAsLogical(true); return f; }, B::Logical, "True"},
+       [] {
+         TVRXVariant d;
+         d.SetAsDate(730000);
+         return d;
+       },
+       B::Date, ""},
+      {"LOGICAL + LOGICAL is OR",
+       [](TVRXVariant& v) {
+         TVRXVariant t;
+         t.SetAsLogical(true);
+         v.Add(t);
+       },
+       [] {
+         TVRXVariant f;
+         f.SetAsLogical(false);
+         return f;
+       },
+       B::Logical, "True"},
+      {"LOGICAL * LOGICAL is OR",
+       [](TVRXVariant& v) {
+         TVRXVariant t;
+         t.SetAsLogical(false);
+         v.Multiply(t);
+       },
+       [] {
+         TVRXVariant f;
+         f.SetAsLogical(true);
+         return f;
+       },
+       B::Logical, "True"},
       {"FLOAT * INTEGER", [](TVRXVariant& v) { v.Multiply(Int(3)); },
-       [] { TVRXVariant f; f.SetAsFloat(-0.5); return f; }, B::Float, ""},
+       [] {
+         TVRXVariant f;
+         f.SetAsFloat(-0.5);
+         return f;
+       },
+       B::Float, ""},
       {"CURRENCY + INTEGER is INTEGER", [](TVRXVariant& v) { v.Add(Int(2)); },
-       [] { TVRXVariant c; c.SetAsCurrency(1.5); return c; }, B::Integer, "3"},
-      {"INTEGER + CURRENCY is CURRENCY", [](TVRXVariant& v) { TVRXVariant c; c.SetAsCurrency(1.5); v.Add(c); },
+       [] {
+         TVRXVariant c;
+         c.SetAsCurrency(1.5);
+         return c;
+       },
+       B::Integer, "3"},
+      {"INTEGER + CURRENCY is CURRENCY",
+       [](TVRXVariant& v) {
+         TVRXVariant c;
+         c.SetAsCurrency(1.5);
+         v.Add(c);
+       },
        [] { return Int(2); }, B::Currency, ""},
       {"signed division truncates", [](TVRXVariant& v) { v.Divide(Int(2)); },
        [] { return Int(-7); }, B::Integer, "-3"},
       {"unsigned division", [&](TVRXVariant& v) { v.Divide(of(B::Cardinal, 2)); },
        [&] { return of(B::Cardinal, 4000000001); }, B::Cardinal, "2000000000"},
-      {"Negate BYTE 1", [](TVRXVariant& v) { v.Negate(); }, [&] { return of(B::Byte, 1); },
-       B::Byte, "255"},
-      {"Negate CARDINAL 1", [](TVRXVariant& v) { v.Negate(); },
-       [&] { return of(B::Cardinal, 1); }, B::Cardinal, "4294967295"},
+      {"Negate BYTE 1", [](TVRXVariant& v) { v.Negate(); }, [&] { return of(B::Byte, 1); }, B::Byte,
+       "255"},
+      {"Negate CARDINAL 1", [](TVRXVariant& v) { v.Negate(); }, [&] { return of(B::Cardinal, 1); },
+       B::Cardinal, "4294967295"},
       {"Negate SHORTINT -128 wraps", [](TVRXVariant& v) { v.Negate(); },
        [&] { return of(B::ShortInt, -128); }, B::ShortInt, "-128"},
       {"Negate true", [](TVRXVariant& v) { v.Negate(); },
-       [] { TVRXVariant t; t.SetAsLogical(true); return t; }, B::Logical, "False"},
+       [] {
+         TVRXVariant t;
+         t.SetAsLogical(true);
+         return t;
+       },
+       B::Logical, "False"},
       {"Negate LARGEINT", [](TVRXVariant& v) { v.Negate(); }, [&] { return of(B::LargeInt, 5); },
        B::LargeInt, "-5"},
   };
@@ -615,7 +725,10 @@ TEST_F(VariantTest, ArithmeticErrors) {
   time.SetAsTime(5);
   EXPECT_EQ(MessageOf([&] { time.Negate(); }),
             "Cannot invert value with not numeric type 'TIME' - Native error: 30123");
-  EXPECT_EQ(MessageOf([&] { v = Str("x"); v.Negate(); }),
+  EXPECT_EQ(MessageOf([&] {
+              v = Str("x");
+              v.Negate();
+            }),
             "Cannot invert value with not numeric type 'STRING' - Native error: 30123");
   TVRXVariant d;
   d.SetAsDate(3);
@@ -697,18 +810,28 @@ TEST_F(VariantTest, StreamLoadFailures) {
   EXPECT_EQ(MessageOf([&] { LoadBytes(v, {7}); }), ReadError(1, 1, 1, 0, 10184));
   EXPECT_EQ(MessageOf([&] { LoadBytes(v, {7, 0, 4, 0}); }), ReadError(2, 4, 4, 2, 10185));
   // The data is shorter than the size says.
-  EXPECT_EQ(MessageOf([&] { LoadBytes(v, {7, 0, 4, 0, 0, 0, 1, 2}); }),
+  EXPECT_EQ(MessageOf([&] {
+              LoadBytes(v, {7, 0, 4, 0, 0, 0, 1, 2});
+            }),
             ReadError(6, 8, 4, 0, 10186));
   // A size of 2 GB is refused before anything is allocated.
-  EXPECT_EQ(MessageOf([&] { LoadBytes(v, {24, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1}); }),
+  EXPECT_EQ(MessageOf([&] {
+              LoadBytes(v, {24, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1});
+            }),
             ReadError(6, 7, INT32_MAX, 0, 10186));
   // Sizes that cannot hold the type.
-  EXPECT_EQ(MessageOf([&] { LoadBytes(v, {7, 0, 2, 0, 0, 0, 1, 2}); }),
+  EXPECT_EQ(MessageOf([&] {
+              LoadBytes(v, {7, 0, 2, 0, 0, 0, 1, 2});
+            }),
             ReadError(6, 8, 2, 0, 10185));
   EXPECT_EQ(MessageOf([&] { LoadBytes(v, {3, 0, 0, 0, 0, 0}); }), ReadError(6, 6, 0, 0, 10185));
-  EXPECT_EQ(MessageOf([&] { LoadBytes(v, {3, 0, 0xFF, 0xFF, 0xFF, 0xFF}); }),
+  EXPECT_EQ(MessageOf([&] {
+              LoadBytes(v, {3, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+            }),
             ReadError(6, 6, -1, 0, 10185));
-  EXPECT_EQ(MessageOf([&] { LoadBytes(v, {4, 0, 3, 0, 0, 0, 'a', 0, 0}); }),
+  EXPECT_EQ(MessageOf([&] {
+              LoadBytes(v, {4, 0, 3, 0, 0, 0, 'a', 0, 0});
+            }),
             ReadError(6, 9, 3, 0, 10185));
 }
 
