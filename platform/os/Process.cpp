@@ -129,9 +129,11 @@ std::string FindProgramOnPath(std::string_view name) {
   while (start <= dirs.size()) {
     size_t end = dirs.find(':', start);
     if (end == std::string_view::npos) end = dirs.size();
-    std::string dir(dirs.substr(start, end - start));
+    std::string_view dir = dirs.substr(start, end - start);
     if (dir.empty()) dir = ".";  // an empty entry means the current directory
-    std::string candidate = dir + "/" + std::string(name);
+    std::string candidate;
+    candidate.reserve(dir.size() + 1 + name.size());
+    candidate.append(dir).append(1, '/').append(name);
     if (IsExecutableFile(candidate)) return candidate;
     start = end + 1;
   }
