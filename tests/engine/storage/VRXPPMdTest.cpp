@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -105,6 +106,7 @@ TEST(PPMdFormat, ParameterWordOfEveryModeIsWrittenLittleEndianFirst) {
     PPMdParameters p = PPMdParseParameterWord(WordOf(block));
     EXPECT_EQ(p.order, m.order);
     EXPECT_EQ(p.memoryMB, m.memoryMB);
+    EXPECT_EQ(Decompress(block, data.size()), data);
   }
 }
 
@@ -131,18 +133,15 @@ TEST(PPMdFormat, DecoderRefusesForeignParameterWord) {
   }
 }
 
-// A block written by this coder must stay readable: the coded bytes of a
-// short text at mode 1 are fixed.
-TEST(PPMdFormat, KnownBlockDecodes) {
+// Blocks already stored must stay readable and the coding must not drift:
+// the block of a short text at mode 1 is fixed.
+TEST(PPMdFormat, KnownBlock) {
   const std::string text = "abracadabra abracadabra abracadabra";
   const Bytes expected(text.begin(), text.end());
-  const Bytes block = Compress(expected, 2, 2);
-  EXPECT_EQ(Decompress(block, expected.size()), expected);
-  // Filled in from the first correct run of the coder.
-  const Bytes golden = {};
-  if (!golden.empty()) {
-    EXPECT_EQ(block, golden);
-  }
+  const Bytes golden = {0x11, 0x60, 0x00, 0x00, 0x61, 0x03, 0x7C, 0x12, 0x0C, 0xE5,
+                        0x94, 0xFB, 0xB7, 0xAF, 0xDC, 0x30, 0x2D, 0x67, 0xE1, 0x00};
+  EXPECT_EQ(Decompress(golden, expected.size()), expected);
+  EXPECT_EQ(Compress(expected, 2, 2), golden);
 }
 
 // --- round trips -----------------------------------------------------------
@@ -157,11 +156,11 @@ std::vector<Sample> Samples() {
       {"empty", {}},
       {"one byte", {0x41}},
       {"byte 0xFF", {0xFF}},
-      {"text", Text(16000, 3)},
-      {"binary", Binary(16000, 4)},
-      {"random", Random(8000, 5)},
-      {"zeros", Bytes(30000, 0)},
-      {"phrase", Repeat("Pelvaro tournament, round 7: ", 30000)},
+      {"text", Text(8000, 3)},
+      {"binary", Binary(8000, 4)},
+      {"random", Random(4000, 5)},
+      {"zeros", Bytes(16000, 0)},
+      {"phrase", Repeat("Pelvaro tournament, round 7: ", 16000)},
       {"all bytes", Repeat([] {
                               std::string s;
                               for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
@@ -171,12 +170,15 @@ std::vector<Sample> Samples() {
   };
 }
 
+// Each mode's order; the model memory is capped at 8 MB because these
+// samples never fill it (the full memories are coded above and in
+// LargeInputs) and a 100 MB model is slow to set up under the sanitizers.
 TEST(PPMdRoundTrip, EveryModeOnEveryKindOfData) {
   const std::vector<Sample> samples = Samples();
   for (const Mode& m : kModes) {
     for (const Sample& s : samples) {
       SCOPED_TRACE(std::string("mode ") + std::to_string(m.mode) + ", " + s.name);
-      Bytes block = Compress(s.data, m.order, m.memoryMB);
+      Bytes block = Compress(s.data, m.order, std::min(m.memoryMB, 8));
       EXPECT_EQ(Decompress(block, s.data.size()), s.data);
     }
   }
@@ -210,10 +212,10 @@ TEST(PPMdRoundTrip, CompressesAsAContextModelShould) {
 }
 
 TEST(PPMdRoundTrip, LargeInputs) {
-  const Bytes random = Random(2 << 20, 10);
+  const Bytes random = Random(512 << 10, 10);
   EXPECT_EQ(Decompress(Compress(random, 2, 2), random.size()), random);
-  Bytes mixed = Text(384 << 10, 11);
-  const Bytes bin = Binary(128 << 10, 12);
+  Bytes mixed = Text(192 << 10, 11);
+  const Bytes bin = Binary(64 << 10, 12);
   mixed.insert(mixed.end(), bin.begin(), bin.end());
   EXPECT_EQ(Decompress(Compress(mixed, 16, 100), mixed.size()), mixed);
 }
@@ -222,9 +224,9 @@ TEST(PPMdRoundTrip, LargeInputs) {
 // the round trip must survive it, and the result must differ from a coding
 // that had room enough (showing the restart happened).
 TEST(PPMdRoundTrip, ModelRestartWhenMemoryIsUsedUp) {
-  Bytes data = Text(100000, 13);
-  const Bytes random = Random(100000, 14);
-  const Bytes bin = Binary(100000, 15);
+  Bytes data = Text(60000, 13);
+  const Bytes random = Random(60000, 14);
+  const Bytes bin = Binary(60000, 15);
   data.insert(data.end(), random.begin(), random.end());
   data.insert(data.end(), bin.begin(), bin.end());
   Bytes small = Compress(data, 16, 1);
@@ -233,7 +235,7 @@ TEST(PPMdRoundTrip, ModelRestartWhenMemoryIsUsedUp) {
   EXPECT_NE(small, roomy);
   EXPECT_EQ(Decompress(roomy, data.size()), data);
   // Order 2 at 1 MB on random data exercises the unit allocator's merging.
-  const Bytes noise = Random(300000, 16);
+  const Bytes noise = Random(200000, 16);
   EXPECT_EQ(Decompress(Compress(noise, 3, 1), noise.size()), noise);
 }
 
@@ -293,9 +295,9 @@ TEST(PPMdLimits, BytesAfterTheBlockAreIgnored) {
 
 // The coder reads exactly the bytes the encoder wrote, so every cut fails.
 TEST(PPMdDamage, EveryTruncationFails) {
-  const Bytes data = Text(2000, 22);
+  const Bytes data = Text(500, 22);
   // Small model memory: the cuts do not depend on it, the run time does.
-  for (const auto& [order, mem] : {std::pair{2, 2}, {16, 2}}) {
+  for (const auto& [order, mem] : {std::pair{2, 1}, {16, 1}}) {
     const Bytes block = Compress(data, order, mem);
     for (size_t cut = 0; cut < block.size(); ++cut) {
       Bytes part(block.begin(), block.begin() + static_cast<ptrdiff_t>(cut));
@@ -308,14 +310,14 @@ TEST(PPMdDamage, EveryTruncationFails) {
 // The format carries no checksum (the BLOB block header does): a damaged
 // block must either fail cleanly or still decode to the original bytes.
 TEST(PPMdDamage, FlippedBytesFailCleanlyOrDecodeExactly) {
-  const std::vector<Sample> inputs = {{"text", Text(4000, 23)}, {"binary", Binary(4000, 24)}};
+  const std::vector<Sample> inputs = {{"text", Text(2000, 23)}, {"binary", Binary(2000, 24)}};
   std::mt19937 rng(25);
   int failures = 0;
   int trials = 0;
   for (const Sample& s : inputs) {
-    for (const auto& [order, mem] : {std::pair{3, 3}, {10, 4}}) {
+    for (const auto& [order, mem] : {std::pair{3, 1}, {10, 1}}) {
       const Bytes block = Compress(s.data, order, mem);
-      for (int i = 0; i < 150; ++i) {
+      for (int i = 0; i < 100; ++i) {
         Bytes bad = block;
         int flips = 1 + static_cast<int>(rng() % 3);
         for (int f = 0; f < flips; ++f) {
@@ -343,8 +345,8 @@ TEST(PPMdDamage, FlippedBytesFailCleanlyOrDecodeExactly) {
 
 TEST(PPMdDamage, GarbageNeverDecodesPastTheExpectedSize) {
   std::mt19937 rng(26);
-  for (int i = 0; i < 200; ++i) {
-    Bytes garbage = Random(8 + rng() % 2000, 100 + i);
+  for (int i = 0; i < 100; ++i) {
+    Bytes garbage = Random(8 + rng() % 1000, 100 + i);
     uint32_t word = PPMdParameterWord(2 + static_cast<int>(rng() % 15), 1 + static_cast<int>(rng() % 8));
     for (int k = 0; k < 4; ++k) garbage[k] = static_cast<uint8_t>(word >> (8 * k));
     try {
