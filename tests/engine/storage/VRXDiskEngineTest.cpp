@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -81,6 +82,57 @@ void SetText(TVRXDiskPageManager& pm, int32_t pageNo, const std::string& text,
   std::memcpy(page->Data(), text.c_str(), text.size() + 1);
   page->SetDirty(true);
 }
+
+// A file layer whose writes fail from the armed count on (ENOSPC).
+class FullDiskFileSystem final : public os::FileSystem {
+ public:
+  int writesLeft = -1;  // -1: never fail
+
+  class FullDiskFile final : public os::File {
+   public:
+    FullDiskFile(std::unique_ptr<os::File> inner, FullDiskFileSystem& fs)
+        : inner_(std::move(inner)), fs_(fs) {}
+    int Read(int64_t o, void* b, size_t c, size_t& d) override { return inner_->Read(o, b, c, d); }
+    int Write(int64_t o, const void* b, size_t c) override {
+      if (fs_.writesLeft == 0) return ENOSPC;
+      if (fs_.writesLeft > 0) --fs_.writesLeft;
+      return inner_->Write(o, b, c);
+    }
+    int GetSize(int64_t& s) override { return inner_->GetSize(s); }
+    int SetSize(int64_t s) override { return inner_->SetSize(s); }
+    int Sync() override { return inner_->Sync(); }
+    int Lock(int64_t o, int64_t l) override { return inner_->Lock(o, l); }
+    int Unlock(int64_t o, int64_t l) override { return inner_->Unlock(o, l); }
+    int Probe(int64_t o, int64_t l, bool& x) override { return inner_->Probe(o, l, x); }
+    int Close() override { return inner_->Close(); }
+    bool Writable() const override { return inner_->Writable(); }
+
+   private:
+    std::unique_ptr<os::File> inner_;
+    FullDiskFileSystem& fs_;
+  };
+
+  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o,
+                                 int& e) override {
+    auto inner = os::PosixFileSystem().Open(p, o, e);
+    if (!inner) return nullptr;
+    return std::make_unique<FullDiskFile>(std::move(inner), *this);
+  }
+  bool Exists(const std::string& p) override { return os::PosixFileSystem().Exists(p); }
+  int Remove(const std::string& p) override { return os::PosixFileSystem().Remove(p); }
+  int SyncDirectory(const std::string& d) override {
+    return os::PosixFileSystem().SyncDirectory(d);
+  }
+  int GetReadOnlyAttribute(const std::string& p, bool& r) override {
+    return os::PosixFileSystem().GetReadOnlyAttribute(p, r);
+  }
+  int RewriteAttributes(const std::string& p) override {
+    return os::PosixFileSystem().RewriteAttributes(p);
+  }
+  int ClearReadOnlyAttribute(const std::string& p) override {
+    return os::PosixFileSystem().ClearReadOnlyAttribute(p);
+  }
+};
 
 void CreateEmpty(const std::string& name) {
   TVRXDiskPageManager pm;
@@ -561,6 +613,34 @@ TEST(DiskEngineTest, RawPageAccess) {
   EXPECT_FALSE(other.IsPageRegionLocked(pageNo, 8, 8));
   EXPECT_TRUE(pm.UnlockPageByte(pageNo, 7));
   EXPECT_FALSE(other.IsPageByteLocked(pageNo, 7));
+}
+
+TEST(DiskEngineTest, FailedCommitLeavesStateOneAndKeepsTheUnwrittenPages) {
+  FullDiskFileSystem fs;
+  TVRXDiskPageManager pm(fs);
+  pm.CreateDatabaseFile("f.vrx", {});
+  const auto pageNos = AddPages(pm, 3);
+  for (int32_t pageNo : pageNos) SetText(pm, pageNo, "new" + std::to_string(pageNo));
+  fs.writesLeft = 2;  // the state-1 header and the first page get through
+  EXPECT_EQ(MessageOf([&] { pm.ApplyChanges(kSession); }),
+            "Cannot Write to file: 'f.vrx' Position = " + std::to_string(pm.PageOffset(pageNos[1])) +
+                ", Count = 4096, FilePosition = " +
+                std::to_string(pm.PageOffset(pageNos[0]) + 4096) +
+                ", FileSize = " + std::to_string(380 + 6 * 4096) +
+                ", ErrorCode:28. ErrorMessage: No space left on device - Native error: 10469");
+  EXPECT_EQ(pm.HeaderLockCount(), 0) << "the header lock is released";
+  EXPECT_TRUE(pm.HasChanges(kSession)) << "the pages not written stay in the change set";
+  EXPECT_FALSE(pm.IsCached(pageNos[1]));
+  EXPECT_TRUE(pm.IsCached(pageNos[0])) << "the written one joined the cache";
+  {
+    const auto bytes = ReadAll("f.vrx");
+    EXPECT_EQ(bytes[42], kStateCommitting);
+  }
+  fs.writesLeft = -1;
+  pm.ApplyChanges(kSession);  // the disk has room again
+  EXPECT_EQ(pm.MainHeader().state, kStateConsistent);
+  EXPECT_EQ(pm.MainHeader().commitCounter, 2);
+  for (int32_t pageNo : pageNos) EXPECT_EQ(PageText(pm, pageNo), "new" + std::to_string(pageNo));
 }
 
 }  // namespace
