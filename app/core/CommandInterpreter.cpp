@@ -46,8 +46,7 @@ bool NextWord(std::string_view text, size_t& pos, std::string& word, bool stopAt
 }
 
 bool RunShell(std::string_view text) {
-  const vrx::os::ProcessResult result =
-      vrx::os::RunProcess("/bin/sh", {"-c", std::string(text)});
+  const vrx::os::ProcessResult result = vrx::os::RunProcess("/bin/sh", {"-c", std::string(text)});
   return result.started;
 }
 

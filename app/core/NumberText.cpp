@@ -83,7 +83,8 @@ int32_t RoundToInt32(double value) {
   // from round-to-nearest-even.
   const double rounded = std::nearbyint(value);
   if (!(rounded >= -9223372036854775808.0 && rounded < 9223372036854775808.0)) throw EInvalidOp();
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(rounded))));
+  return static_cast<int32_t>(
+      static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(rounded))));
 }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }

@@ -19,7 +19,8 @@ void PairingGrid::SetRowCount(int count) {
   if (count == old) return;
   if (count > old) {
     if (observer_) observer_->RowsAboutToBeInserted(old, count - 1);
-    rows_.resize(static_cast<size_t>(count), std::vector<std::string>(static_cast<size_t>(colCount_)));
+    rows_.resize(static_cast<size_t>(count),
+                 std::vector<std::string>(static_cast<size_t>(colCount_)));
     if (observer_) observer_->RowsInserted();
   } else {
     if (observer_) observer_->RowsAboutToBeRemoved(count, old - 1);

@@ -20,6 +20,7 @@ class QtPairingDialogs : public PairingDialogs {
   QWidget* parent_;
 };
 
+// Reads a lone LF as CR LF (see GetText); writes the text as it is.
 class QtPairingClipboard : public PairingClipboard {
  public:
   std::string GetText() override;

@@ -60,7 +60,8 @@ class TSystemWin : public QWidget, private PairingView {
   void BuildPages();
   void BuildPanel();
   void BuildMenu();
-  QPushButton* AddButton(const QString& objectName, const QString& text, void (TSystemWin::*step)());
+  QPushButton* AddButton(const QString& objectName, const QString& text,
+                         void (TSystemWin::*step)());
   // Runs one command: the lists' edits go to the engine first, errors to
   // the top-level handler.
   void Run(void (TSystemWin::*step)());
@@ -95,8 +96,8 @@ class TSystemWin : public QWidget, private PairingView {
   QLabel* staticText1_ = nullptr;    // round display
   QSpinBox* upDown1_ = nullptr;      // player count, with its edit Edit1
   QLineEdit* edByes_ = nullptr;
-  QLineEdit* edit2_ = nullptr;       // command prefix
-  QCheckBox* checkBox1_ = nullptr;   // manual match
+  QLineEdit* edit2_ = nullptr;      // command prefix
+  QCheckBox* checkBox1_ = nullptr;  // manual match
   bool listsUpdating_ = false;
   bool weightsEdited_ = false;
   bool matchingEdited_ = false;

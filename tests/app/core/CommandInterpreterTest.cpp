@@ -158,8 +158,7 @@ TEST(ProcessTest, RedirectsInputAndOutput) {
 TEST(ProcessTest, ArgumentsArePassedAsTheyStand) {
   vrx::os::ProcessOptions options;
   options.stdoutPath = "out";
-  vrx::os::RunProcess("/bin/sh", {"-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "$HOME"},
-                      options);
+  vrx::os::RunProcess("/bin/sh", {"-c", "printf '[%s]' \"$@\"", "sh", "a b", "", "$HOME"}, options);
   EXPECT_EQ(ReadFile("out"), "[a b][][$HOME]");
 }
 

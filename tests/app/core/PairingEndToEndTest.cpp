@@ -58,7 +58,8 @@ TEST_F(PairingEndToEndTest, ThirtyTwoPlayersGetAFourthRoundAtTablesOfFour) {
   for (int r = 1; r <= 3; ++r) {
     std::map<std::string, int> sizes;
     for (int k = 1; k <= 32; ++k) ++sizes[engine.Grid().Cell(k, 3 * r - 2)];
-    for (const auto& [table, size] : sizes) ASSERT_EQ(size, 4) << "round " << r << " table " << table;
+    for (const auto& [table, size] : sizes)
+      ASSERT_EQ(size, 4) << "round " << r << " table " << table;
   }
 
   engine.FullPairing();

@@ -56,7 +56,8 @@ TEST_F(PairingStepsTest, ManualMatchShowsEachLineAndReadsWmOutAsLeft) {
   EXPECT_EQ(view.round, 1);
   EXPECT_EQ(view.matchingChanged, 2);
   // wm.in holds the pair graph, the last one computed.
-  EXPECT_EQ(testing_support::ReadFile("wm.in"), "2 1 U\r\n1 1 0 0\r\n2 6000000\r\n1 2 0 0\r\n1 6000000\r\n");
+  EXPECT_EQ(testing_support::ReadFile("wm.in"),
+            "2 1 U\r\n1 1 0 0\r\n2 6000000\r\n1 2 0 0\r\n1 6000000\r\n");
 }
 
 TEST_F(PairingStepsTest, CommandPrefixChangesOnlyThePairsStep) {
@@ -121,8 +122,8 @@ TEST_F(PairingStepsTest, AtMost255TablesPerStep) {
   Players(512);
   matchings = {ConsecutiveMatching(512)};
   EXPECT_EQ(ErrorOf([&] { engine.MatchPairs(); }), "Range check error");
-  EXPECT_EQ(engine.RoundCount(), 1);            // already raised
-  EXPECT_EQ(engine.Grid().Cell(1, 1), "");      // but the column is not written
+  EXPECT_EQ(engine.RoundCount(), 1);        // already raised
+  EXPECT_EQ(engine.Grid().Cell(1, 1), "");  // but the column is not written
 }
 
 TEST_F(PairingStepsTest, FourStepNumbersAtMost255Tables) {
@@ -171,7 +172,8 @@ TEST_F(PairingStepsTest, WmOutFailures) {
 TEST_F(PairingStepsTest, NoPlayersShowsTheNoDataMessageOnly) {
   Players(0);
   engine.FullPairing();
-  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Žádná data. Načtěte data a zkuste to znovu."});
+  EXPECT_EQ(dialogs.messages,
+            std::vector<std::string>{"Žádná data. Načtěte data a zkuste to znovu."});
   engine.ComputePairWeights();
   EXPECT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(engine.WeightsLines(), TextLines{"VAHY"});

@@ -75,8 +75,8 @@ TEST_F(PairingWeightsTest, MeetingsCost) {
 }
 
 TEST_F(PairingWeightsTest, TableZeroIsAMeetingAndCountsCompareIntegers) {
-  SetHistory({{0, 3, 1}, {0, 3, 2}, {0, 3, 1}, {5, 3, 1}}, {{"1", "1", "1"}, {"1", "1", "1"},
-                                                          {"1", "1", "1"}, {"1", "1", "1"}});
+  SetHistory({{0, 3, 1}, {0, 3, 2}, {0, 3, 1}, {5, 3, 1}},
+             {{"1", "1", "1"}, {"1", "1", "1"}, {"1", "1", "1"}, {"1", "1", "1"}});
   engine.Grid().SetCell(3, 4, "  3");  // leading blanks are part of an integer text
   EXPECT_EQ(engine.MeetingCount(1, 2), 2);
   EXPECT_EQ(engine.TripleCount(1, 2, 3), 2);
@@ -91,8 +91,8 @@ TEST_F(PairingWeightsTest, PointsAreRoundedHalvesToEven) {
     int32_t total;
   };
   const Case cases[] = {
-      {"2.5", '.', 2}, {"3.5", '.', 4}, {"0.5", '.', 0},  {"-2.5", '.', -2}, {"2.51", '.', 3},
-      {"2,5", ',', 2}, {"3,5", ',', 4}, {" 7 ", '.', 7}, {"1e1", '.', 10}, {"+6", '.', 6},
+      {"2.5", '.', 2}, {"3.5", '.', 4}, {"0.5", '.', 0}, {"-2.5", '.', -2}, {"2.51", '.', 3},
+      {"2,5", ',', 2}, {"3,5", ',', 4}, {" 7 ", '.', 7}, {"1e1", '.', 10},  {"+6", '.', 6},
   };
   for (const Case& c : cases) {
     SetHistory({{1}, {1}}, {{c.points}, {"0"}});

@@ -7,6 +7,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
@@ -28,6 +29,7 @@
 
 #include "app/gui/ErrorHandler.h"
 #include "app/gui/PairingGridModel.h"
+#include "app/gui/QtPairingServices.h"
 #include "app/gui/SystemWinUnit.h"
 #include "tests/app/core/PairingTestSupport.h"
 
@@ -167,10 +169,10 @@ TEST_F(SystemWinTest, LayoutOfTheWindow) {
     if (auto* e = qobject_cast<QLineEdit*>(w)) texts.push_back(e->text());
     if (auto* s = qobject_cast<QSpinBox*>(w)) texts.push_back(s->text());
   }
-  EXPECT_EQ(texts, (std::vector<QString>{"1. Načti", "2. Seskup !", "Kolo", "0", "Počet hráčů", "32",
-                                         "1. Spocti vahy 2", "2. Seskup 2", "3. Spocti vahy 4",
-                                         "4. Seskup 4", "5. Ulož", "NULY", "BYE's", "0", "command",
-                                         "OK", "Manual match"}));
+  EXPECT_EQ(texts, (std::vector<QString>{"1. Načti", "2. Seskup !", "Kolo", "0", "Počet hráčů",
+                                         "32", "1. Spocti vahy 2", "2. Seskup 2",
+                                         "3. Spocti vahy 4", "4. Seskup 4", "5. Ulož", "NULY",
+                                         "BYE's", "0", "command", "OK", "Manual match"}));
   EXPECT_TRUE(Find<QPushButton>("btnPairAll")->font().bold());
   auto* round = Find<QLabel>("StaticText1");
   EXPECT_EQ(round->font().family(), "Arial Black");
@@ -365,13 +367,32 @@ TEST_F(SystemWinTest, NoDataMessageOfTheFirstButton) {
   Find<QSpinBox>("UpDown1")->stepBy(-1);
   EXPECT_EQ(Engine().PlayerCount(), 0);
   Click("btnPairWeights");
-  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Žádná data. Načtěte data a zkuste to znovu."});
+  EXPECT_EQ(dialogs.messages,
+            std::vector<std::string>{"Žádná data. Načtěte data a zkuste to znovu."});
 }
 
 TEST_F(SystemWinTest, ClosingOnlyMinimizes) {
   EXPECT_FALSE(window->close());
   EXPECT_TRUE(window->isMinimized() || window->windowState() & Qt::WindowMinimized);
   EXPECT_EQ(Engine().PlayerCount(), 32);
+}
+
+TEST(QtPairingClipboardTest, LinesEndedByLfAloneKeepTheirRows) {
+  QtPairingClipboard clipboard;
+  struct Case {
+    const char* text;
+    const char* read;
+  };
+  const Case cases[] = {
+      {"1\t8\n2\t6\n", "1\t8\r\n2\t6\r\n"},
+      {"1\t8\r\n2\t6\r", "1\t8\r\n2\t6\r"},
+      {"\nx", "\r\nx"},
+  };
+  for (const Case& c : cases) {
+    clipboard.SetText(c.text);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), c.text);
+    EXPECT_EQ(clipboard.GetText(), c.read);
+  }
 }
 
 TEST_F(SystemWinTest, GridModelPassesTheModelTester) {
