@@ -166,6 +166,7 @@ void TSystemWin::BuildPanel() {
   staticText1_->setObjectName(QStringLiteral("StaticText1"));
   QFont large(QStringLiteral("Arial Black"));
   large.setPixelSize(50);
+  large.setWeight(QFont::Black);  // where Arial Black is missing, the heaviest face there is
   staticText1_->setFont(large);
   column->addWidget(staticText1_);
 
