@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
       int64_t sum = ReadAllPages(pm, pageNos);
       Row("read, cold cache", kPages, Seconds(start), pageSize);
 
-      const size_t warmCount = std::min<size_t>(pageNos.size(), static_cast<size_t>(pm.CacheCapacity()));
+      const size_t warmCount =
+          std::min<size_t>(pageNos.size(), static_cast<size_t>(pm.CacheCapacity()));
       const std::vector<int32_t> warm(pageNos.end() - static_cast<std::ptrdiff_t>(warmCount),
                                       pageNos.end());
       sum += ReadAllPages(pm, warm);  // now cached
@@ -109,11 +110,13 @@ int main(int argc, char** argv) {
     }
     auto start = Clock::now();
     for (int i = 0; i < kPages; ++i)
-      if (::pwrite(fd, buffer.data(), buffer.size(), int64_t{i} * pageSize) < 0) std::perror("pwrite");
+      if (::pwrite(fd, buffer.data(), buffer.size(), int64_t{i} * pageSize) < 0)
+        std::perror("pwrite");
     Row("plain pwrite", kPages, Seconds(start), pageSize);
     start = Clock::now();
     for (int i = 0; i < kPages; ++i)
-      if (::pread(fd, buffer.data(), buffer.size(), int64_t{i} * pageSize) < 0) std::perror("pread");
+      if (::pread(fd, buffer.data(), buffer.size(), int64_t{i} * pageSize) < 0)
+        std::perror("pread");
     Row("plain pread", kPages, Seconds(start), pageSize);
     ::close(fd);
     ::unlink(plainName.c_str());

@@ -15,9 +15,21 @@ constexpr int64_t kScanWindow = 10000;
 
 bool IsLockUnsupportedError(int error) {
   switch (error) {
-    case EBADF: case EINVAL: case ENOLCK: case ENOSYS: case EOPNOTSUPP: case EPERM:
-    case EIO: case ENXIO: case ENODEV: case ENETDOWN: case ENETUNREACH:
-    case EHOSTUNREACH: case ENOLINK: case EREMOTEIO: case ESTALE:
+    case EBADF:
+    case EINVAL:
+    case ENOLCK:
+    case ENOSYS:
+    case EOPNOTSUPP:
+    case EPERM:
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENOLINK:
+    case EREMOTEIO:
+    case ESTALE:
       return true;
     default:
       return false;
@@ -30,14 +42,12 @@ TVRXDatabaseFile::~TVRXDatabaseFile() = default;  // the File closes itself
 
 void TVRXDatabaseFile::RequireOpen(const char* operation) const {
   if (!file_)
-    throw EVRXException("Cannot perform this operation (%s) on a closed file", {operation},
-                        30376);
+    throw EVRXException("Cannot perform this operation (%s) on a closed file", {operation}, 30376);
 }
 
 void TVRXDatabaseFile::RequireClosed(const char* operation) const {
   if (file_)
-    throw EVRXException("Cannot perform this operation (%s) on a opened file", {operation},
-                        30377);
+    throw EVRXException("Cannot perform this operation (%s) on a opened file", {operation}, 30377);
 }
 
 void TVRXDatabaseFile::CreateFile(const std::string& fileName) {
@@ -109,9 +119,10 @@ bool TVRXDatabaseFile::Seek(int64_t position) {
 void TVRXDatabaseFile::SetPosition(int64_t position, int32_t nativeError) {
   RequireOpen("SetPosition");
   if (!Seek(position))
-    throw EVRXException("Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, "
-                        "FileSize = %d",
-                        {position, fileName_, position_, SizeForMessage()}, nativeError);
+    throw EVRXException(
+        "Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, "
+        "FileSize = %d",
+        {position, fileName_, position_, SizeForMessage()}, nativeError);
 }
 
 int64_t TVRXDatabaseFile::GetPosition() const {
@@ -154,11 +165,11 @@ int64_t TVRXDatabaseFile::ReadBuffer(void* buffer, int32_t nativeError, int64_t 
     error = file_->Read(position, buffer, static_cast<size_t>(count), done);
   }
   if (error != 0)
-    throw EVRXException("Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = "
-                        "%d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
-                        {fileName_, position, count, position_, SizeForMessage(), error,
-                         os::ErrorText(error)},
-                        nativeError);
+    throw EVRXException(
+        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = "
+        "%d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+        {fileName_, position, count, position_, SizeForMessage(), error, os::ErrorText(error)},
+        nativeError);
   position_ = position + static_cast<int64_t>(done);
   return static_cast<int64_t>(done);
 }
@@ -166,14 +177,13 @@ int64_t TVRXDatabaseFile::ReadBuffer(void* buffer, int32_t nativeError, int64_t 
 void TVRXDatabaseFile::WriteBuffer(const void* buffer, int32_t nativeError, int64_t position,
                                    int64_t count) {
   RequireOpen("WriteBuffer");
-  const int error =
-      count < 0 ? EINVAL : file_->Write(position, buffer, static_cast<size_t>(count));
+  const int error = count < 0 ? EINVAL : file_->Write(position, buffer, static_cast<size_t>(count));
   if (error != 0)
-    throw EVRXException("Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = "
-                        "%d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
-                        {fileName_, position, count, position_, SizeForMessage(), error,
-                         os::ErrorText(error)},
-                        nativeError);
+    throw EVRXException(
+        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = "
+        "%d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+        {fileName_, position, count, position_, SizeForMessage(), error, os::ErrorText(error)},
+        nativeError);
   position_ = position + count;
 }
 
@@ -181,9 +191,8 @@ void TVRXDatabaseFile::FlushFileBuffers() {
   RequireOpen("FlushFileBuffers");
   const int error = file_->Sync();
   if (error != 0)
-    throw EVRXException(
-        "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
-        {fileName_, error, os::ErrorText(error)}, 30379);
+    throw EVRXException("Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+                        {fileName_, error, os::ErrorText(error)}, 30379);
 }
 
 bool TVRXDatabaseFile::LockResult(int error) {

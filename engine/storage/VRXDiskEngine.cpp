@@ -97,9 +97,8 @@ void TVRXDiskPageManager::CreateDatabaseFile(const std::string& fileName,
     throw EVRXException("Error - database file %s is in use.", {file_.FileName()}, 10461);
   // Refused before anything touches the disk.
   if (!password.password.empty())
-    throw EVRXException(
-        "Cannot create database '%s': encrypted databases are not supported",
-        {fileName}, kCreateEncryptedError);
+    throw EVRXException("Cannot create database '%s': encrypted databases are not supported",
+                        {fileName}, kCreateEncryptedError);
   if (pageSize <= kPageHeaderSize || extentSize == 0)
     throw EVRXException("Invalid page size = %d or extent size = %d",
                         {static_cast<int>(pageSize), static_cast<int>(extentSize)},
@@ -187,14 +186,12 @@ void TVRXDiskPageManager::OpenDatabaseFile(const std::string& fileName,
   if (!header_.SignatureValid())
     throw EVRXException("Invalid file format. Found signature: '%s', expected: '%s'",
                         {header_.SignatureText(), kDatabaseSignature}, 10470);
-  if (header_.headerSize != kMainHeaderSize)
-    throw EVRXException("Invalid database format", 20237);
+  if (header_.headerSize != kMainHeaderSize) throw EVRXException("Invalid database format", 20237);
   if (header_.encrypted != 0)
     throw EVRXException("Cannot open database '%s': encrypted databases are not supported",
                         {fileName}, kOpenEncryptedError);
-  const bool countsSound =
-      header_.totalPageCount >= 0 && header_.lastUsedPage >= -1 &&
-      header_.lastUsedPage < header_.totalPageCount;
+  const bool countsSound = header_.totalPageCount >= 0 && header_.lastUsedPage >= -1 &&
+                           header_.lastUsedPage < header_.totalPageCount;
   if (header_.pageSize <= kPageHeaderSize || header_.extentSize == 0 || !countsSound)
     throw EVRXException("Invalid database format", 20237);
   SetPageSize(header_.pageSize);
@@ -338,8 +335,7 @@ bool TVRXDiskPageManager::IsPageByteLocked(int32_t pageNo, int32_t offsetInPage)
   return file_.IsByteLocked(PageOffset(pageNo) + offsetInPage);
 }
 
-bool TVRXDiskPageManager::IsPageRegionLocked(int32_t pageNo, int32_t offsetInPage,
-                                             int32_t count) {
+bool TVRXDiskPageManager::IsPageRegionLocked(int32_t pageNo, int32_t offsetInPage, int32_t count) {
   return file_.IsRegionLocked(count, PageOffset(pageNo) + offsetInPage);
 }
 

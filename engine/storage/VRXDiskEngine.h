@@ -61,8 +61,8 @@ class TVRXDiskPageManager : public TVRXPageManager {
                           uint16_t pageSize = kDefaultPageSize);
   // multiUser and readOnly are in/out; a failure may leave the file open
   // (CloseDatabaseFile closes it).
-  void OpenDatabaseFile(const std::string& fileName, const TVRXPassword& password,
-                        bool& multiUser, bool exclusive, bool& repairNeeded, bool& readOnly);
+  void OpenDatabaseFile(const std::string& fileName, const TVRXPassword& password, bool& multiUser,
+                        bool exclusive, bool& repairNeeded, bool& readOnly);
   // Throws "Cannot free not commited pages" (20097), leaving everything
   // open, while a session still has uncommitted pages.
   void CloseDatabaseFile();

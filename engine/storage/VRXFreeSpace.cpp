@@ -261,8 +261,8 @@ bool TVRXDatabaseFreeSpaceManager::BitOf(int64_t pageNo, std::unique_ptr<TVRXPag
 void TVRXDatabaseFreeSpaceManager::UpdateExtentState(int64_t extent) {
   const int64_t first = extent * extentSize_;
   if (first >= totalPageCount_)
-    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d",
-                        {first, totalPageCount_}, 30431);
+    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d", {first, totalPageCount_},
+                        30431);
   auto eam = ReadServicePage(EamPageNo(extent / extentsPerEam_), ptEAM, 30428);
   std::unique_ptr<TVRXPage> pfs;
   bool sawUsed = false;

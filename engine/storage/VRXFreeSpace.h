@@ -63,8 +63,7 @@ class TVRXDatabaseFreeSpaceManager {
   int32_t ComputeLastUsedPage();
 
  private:
-  std::unique_ptr<TVRXPage> ReadServicePage(int64_t pageNo, uint16_t pageType,
-                                            int32_t nativeError);
+  std::unique_ptr<TVRXPage> ReadServicePage(int64_t pageNo, uint16_t pageType, int32_t nativeError);
   std::unique_ptr<TVRXPage> NewServicePage(int64_t pageNo, uint16_t pageType);
   void WriteServicePage(TVRXPage& page);
   void Reload();

@@ -112,12 +112,19 @@ bool PageSignatureValid(const uint8_t* page) {
 }
 
 std::string_view PageTypeName(int pageType) {
-  static constexpr std::string_view kNames[] = {
-      "Unknown Page",        "Empty Page",       "EAM Page",
-      "PFS Page",            "FileSystemDirectory Page", "ActiveSessionList Page",
-      "TableList Page",      "TableLocks Page",  "TableMetaData Page",
-      "TableMostUpdated Page", "TableRecord Page", "TableBlob Page",
-      "TableIndex Page"};
+  static constexpr std::string_view kNames[] = {"Unknown Page",
+                                                "Empty Page",
+                                                "EAM Page",
+                                                "PFS Page",
+                                                "FileSystemDirectory Page",
+                                                "ActiveSessionList Page",
+                                                "TableList Page",
+                                                "TableLocks Page",
+                                                "TableMetaData Page",
+                                                "TableMostUpdated Page",
+                                                "TableRecord Page",
+                                                "TableBlob Page",
+                                                "TableIndex Page"};
   if (pageType < 0 || pageType > kLastPageType)
     throw EVRXException("Unknown Page Type: (%d)", {pageType}, 30382);
   return kNames[pageType];

@@ -21,9 +21,7 @@ namespace vrx {
 
 // --- little-endian helpers ---------------------------------------------------
 
-inline uint16_t GetU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline int16_t GetI16(const uint8_t* p) { return static_cast<int16_t>(GetU16(p)); }
 inline uint32_t GetU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -59,7 +57,7 @@ inline constexpr int kCryptoHeaderSize = 280;
 inline constexpr int kLayoutBlockSize = 20;
 inline constexpr int kObjectIdCounterSize = 4;
 // Standard offsets relative to S.
-inline constexpr int kCryptoHeaderOffset = kMainHeaderSize;                       // 76
+inline constexpr int kCryptoHeaderOffset = kMainHeaderSize;                         // 76
 inline constexpr int kLayoutBlockOffset = kCryptoHeaderOffset + kCryptoHeaderSize;  // 356
 inline constexpr int kObjectIdOffset = kLayoutBlockOffset + kLayoutBlockSize;       // 376
 inline constexpr int kFirstPageOffset = kObjectIdOffset + kObjectIdCounterSize;     // 380
@@ -122,15 +120,15 @@ struct TVRXLayoutBlock {
 inline constexpr int kPageHeaderSize = 40;
 inline constexpr std::string_view kPageSignature = "VRXP";
 namespace page_header {
-inline constexpr int kSignature = 0;     // 4 bytes "VRXP"
-inline constexpr int kModCounter = 4;    // int32
-inline constexpr int kPageType = 8;      // uint16
-inline constexpr int kNextPage = 10;     // int32, -1 = none
-inline constexpr int kDataCrc = 14;      // uint32 (encrypted databases only)
-inline constexpr int kCipherId = 20;     // byte (encrypted databases only)
-inline constexpr int kReserved22 = 22;   // int32, -1
-inline constexpr int kReserved26 = 26;   // int32, -1
-inline constexpr int kReserved30 = 30;   // int16, 0
+inline constexpr int kSignature = 0;    // 4 bytes "VRXP"
+inline constexpr int kModCounter = 4;   // int32
+inline constexpr int kPageType = 8;     // uint16
+inline constexpr int kNextPage = 10;    // int32, -1 = none
+inline constexpr int kDataCrc = 14;     // uint32 (encrypted databases only)
+inline constexpr int kCipherId = 20;    // byte (encrypted databases only)
+inline constexpr int kReserved22 = 22;  // int32, -1
+inline constexpr int kReserved26 = 26;  // int32, -1
+inline constexpr int kReserved30 = 30;  // int16, 0
 }  // namespace page_header
 
 // Writes the initial header of a fresh page into the first 40 bytes of an

@@ -38,9 +38,9 @@ inline constexpr int32_t kInvalidSessionID = -1;
 // A session's uncommitted work.
 struct TVRXChangeSet {
   int32_t sessionID = kInvalidSessionID;
-  TVRXSortedPageList pages;     // the session's dirty pages
-  std::vector<int32_t> added;   // page numbers AddPage gave the session
-  std::vector<int32_t> removed; // page numbers the session removed, in order
+  TVRXSortedPageList pages;      // the session's dirty pages
+  std::vector<int32_t> added;    // page numbers AddPage gave the session
+  std::vector<int32_t> removed;  // page numbers the session removed, in order
   bool Empty() const { return pages.Count() == 0 && added.empty() && removed.empty(); }
 };
 
@@ -61,9 +61,9 @@ class TVRXPageManager {
   TVRXPageManager& operator=(const TVRXPageManager&) = delete;
 
   // --- virtual operations, in slot order ---
-  virtual int32_t GetTotalPageCount();                 // 0
-  virtual void LoadFromStream(TVRXStream& stream);     // 1: nothing here
-  virtual void SaveToStream(TVRXStream& stream);       // 2: nothing here
+  virtual int32_t GetTotalPageCount();              // 0
+  virtual void LoadFromStream(TVRXStream& stream);  // 1: nothing here
+  virtual void SaveToStream(TVRXStream& stream);    // 2: nothing here
   // 3: gives the page a number and a fresh buffer.
   virtual void InternalAddPage(TVRXPage& page) = 0;
   // 4: returns the number to free space.
@@ -140,8 +140,7 @@ class TVRXPageGuard {
   ~TVRXPageGuard() { Release(); }
   TVRXPageGuard(const TVRXPageGuard&) = delete;
   TVRXPageGuard& operator=(const TVRXPageGuard&) = delete;
-  TVRXPageGuard(TVRXPageGuard&& other) noexcept
-      : manager_(other.manager_), page_(other.page_) {
+  TVRXPageGuard(TVRXPageGuard&& other) noexcept : manager_(other.manager_), page_(other.page_) {
     other.page_ = nullptr;
   }
 

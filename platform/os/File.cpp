@@ -204,9 +204,7 @@ class PosixFileSystem final : public FileSystem {
     return ::stat(path.c_str(), &st) == 0;
   }
 
-  int Remove(const std::string& path) override {
-    return ::unlink(path.c_str()) == 0 ? 0 : errno;
-  }
+  int Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
   int SyncDirectory(const std::string& directory) override {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

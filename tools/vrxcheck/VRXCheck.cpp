@@ -44,7 +44,8 @@ class Checker {
     const TVRXMainHeader& h = pm_.MainHeader();
     TVRXDatabaseFreeSpaceManager& map = pm_.FreeSpace();
     const int64_t size = pm_.DatabaseFile().GetSize();
-    const int64_t end = pm_.StartOffset() + kFirstPageOffset + int64_t{h.totalPageCount} * h.pageSize;
+    const int64_t end =
+        pm_.StartOffset() + kFirstPageOffset + int64_t{h.totalPageCount} * h.pageSize;
     if (size < end)
       Problem("file is truncated: " + std::to_string(size) + " bytes, the pages need " +
               std::to_string(end));
@@ -61,8 +62,8 @@ class Checker {
         const uint16_t wanted = p % map.PagesPerPfsPage() == 0 ? ptPFS : ptEAM;
         used[static_cast<size_t>(p)] = true;
         if (!PageSignatureValid(page.data()) || type != wanted) {
-          Problem("page " + std::to_string(p) + ": expected " +
-                  std::string(PageTypeName(wanted)) + ", found " + TypeText(page.data()));
+          Problem("page " + std::to_string(p) + ": expected " + std::string(PageTypeName(wanted)) +
+                  ", found " + TypeText(page.data()));
           continue;
         }
         if (!map.IsPageUsed(p)) Problem("page " + std::to_string(p) + ": service page marked free");

@@ -63,8 +63,7 @@ class FailingFileSystem final : public os::FileSystem {
  public:
   int readError = 0;
   int lockError = 0;
-  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o,
-                                 int& e) override {
+  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o, int& e) override {
     auto inner = os::PosixFileSystem().Open(p, o, e);
     if (!inner) return nullptr;
     return std::make_unique<FailingFile>(std::move(inner), readError, lockError);
@@ -167,7 +166,10 @@ TEST(DatabaseFileTest, ReadAndWriteFailuresCarryTheCallersNumber) {
 }
 
 TEST(DatabaseFileTest, ByteLocksBetweenTwoFileObjects) {
-  { TVRXDatabaseFile creator; creator.CreateFile("l.vrx"); }
+  {
+    TVRXDatabaseFile creator;
+    creator.CreateFile("l.vrx");
+  }
   TVRXDatabaseFile a;
   TVRXDatabaseFile b;
   a.OpenFile("l.vrx", 1, 1);
@@ -214,14 +216,15 @@ void WriteEmbedded(const std::string& name, int64_t junk, bool validHeaderSize =
   if (!validHeaderSize) header.headerSize = 77;
   header.Store(bytes.data() + junk);
   std::ofstream(name, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 TEST(DatabaseFileTest, FindDatabaseStartScansInOverlappingWindows) {
   // Window seams lie near multiples of 10,000 - 18.
-  for (int64_t start : {int64_t{0}, int64_t{1}, int64_t{9981}, int64_t{9982}, int64_t{9983},
-                        int64_t{9984}, int64_t{9990}, int64_t{9999}, int64_t{10000},
-                        int64_t{19964}, int64_t{25000}}) {
+  for (int64_t start :
+       {int64_t{0}, int64_t{1}, int64_t{9981}, int64_t{9982}, int64_t{9983}, int64_t{9984},
+        int64_t{9990}, int64_t{9999}, int64_t{10000}, int64_t{19964}, int64_t{25000}}) {
     SCOPED_TRACE(start);
     WriteEmbedded("e.vrx", start);
     TVRXDatabaseFile file;

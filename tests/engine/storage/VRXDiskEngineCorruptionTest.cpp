@@ -26,7 +26,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // A database with pages of several types, a chain, object IDs and freed pages.
@@ -34,8 +35,8 @@ std::vector<uint8_t> MakeDatabase() {
   {
     TVRXDiskPageManager pm;
     pm.CreateDatabaseFile("source.vrx", {});
-    const uint16_t types[] = {ptTableList, ptTableMetaData, ptTableRecord, ptTableRecord,
-                              ptTableIndex, ptTableBlob, ptFileSystemDirectory, ptTableLocks};
+    const uint16_t types[] = {ptTableList,  ptTableMetaData, ptTableRecord,         ptTableRecord,
+                              ptTableIndex, ptTableBlob,     ptFileSystemDirectory, ptTableLocks};
     for (int round = 0; round < 3; ++round) {
       for (uint16_t type : types) {
         TVRXPageGuard page(pm, pm.AddPage(1, type));
@@ -84,7 +85,8 @@ void Exercise(const std::string& name, int64_t fileSize) {
     Try([&] {
       TVRXPageGuard page(pm, pm.GetPage(1, p, kAnyPageType));
       volatile uint8_t sum = 0;
-      for (int32_t i = 0; i < page->DataSize(); ++i) sum = static_cast<uint8_t>(sum + page->Data()[i]);
+      for (int32_t i = 0; i < page->DataSize(); ++i)
+        sum = static_cast<uint8_t>(sum + page->Data()[i]);
     });
     Try([&] { TVRXPageGuard page(pm, pm.GetPage(1, p, ptTableRecord)); });
     Try([&] { map.IsPageUsed(p); });

@@ -31,7 +31,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 template <typename Call>
@@ -112,8 +113,7 @@ class FullDiskFileSystem final : public os::FileSystem {
     FullDiskFileSystem& fs_;
   };
 
-  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o,
-                                 int& e) override {
+  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o, int& e) override {
     auto inner = os::PosixFileSystem().Open(p, o, e);
     if (!inner) return nullptr;
     return std::make_unique<FullDiskFile>(std::move(inner), *this);
@@ -144,10 +144,10 @@ TEST(DiskEngineTest, NewFileIsExactly380BytesWithTheInitialHeader) {
   CreateEmpty("new.vrx");
   const auto bytes = ReadAll("new.vrx");
   ASSERT_EQ(bytes.size(), 380u);
-  const uint8_t expected[] = {'V', 'R', 'A', 'X', '0', 'N', 'T', 'E', 'D', 'A', 'T', 'A', 'B',
-                              'A', 'S', 'E', 76, 0, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33, 0x13,
-                              0x40, 0x00, 0x10, 8, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0,
-                              0, 0, 0, 2, 0};
+  const uint8_t expected[] = {'V',  'R',  'A',  'X',  '0',  'N',  'T', 'E',  'D',  'A',  'T',
+                              'A',  'B',  'A',  'S',  'E',  76,   0,   0x33, 0x33, 0x33, 0x33,
+                              0x33, 0x33, 0x13, 0x40, 0x00, 0x10, 8,   0,    0,    0,    0,
+                              0,    0xFF, 0xFF, 0xFF, 0xFF, 0,    0,   0,    0,    2,    0};
   EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + sizeof expected),
             std::vector<uint8_t>(std::begin(expected), std::end(expected)));
   for (size_t i = sizeof expected; i < 76; ++i) EXPECT_EQ(bytes[i], 0) << i;
@@ -179,19 +179,24 @@ TEST(DiskEngineTest, CreateRefusesBadArgumentsAndAnOpenFile) {
   bool multiUser = false;
   bool repair = false;
   bool readOnly = false;
-  EXPECT_EQ(MessageOf([&] { pm.OpenDatabaseFile("y.vrx", {}, multiUser, false, repair, readOnly); }),
-            "Error - database file x.vrx is in use. - Native error: 10462");
+  EXPECT_EQ(
+      MessageOf([&] { pm.OpenDatabaseFile("y.vrx", {}, multiUser, false, repair, readOnly); }),
+      "Error - database file x.vrx is in use. - Native error: 10462");
 }
 
 TEST(DiskEngineTest, EncryptedDatabasesAreRefusedWithoutWritingAnything) {
   CreateEmpty("plain.vrx");
   const auto before = ReadAll("plain.vrx");
   TVRXDiskPageManager pm;
-  EXPECT_EQ(MessageOf([&] { pm.CreateDatabaseFile("plain.vrx", {"secret", 0}); }),
+  EXPECT_EQ(MessageOf([&] {
+              pm.CreateDatabaseFile("plain.vrx", {"secret", 0});
+            }),
             "Cannot create database 'plain.vrx': encrypted databases are not supported - Native "
             "error: 30448");
   EXPECT_EQ(ReadAll("plain.vrx"), before) << "the existing file is left alone";
-  EXPECT_EQ(MessageOf([&] { pm.CreateDatabaseFile("other.vrx", {"secret", 0}); }),
+  EXPECT_EQ(MessageOf([&] {
+              pm.CreateDatabaseFile("other.vrx", {"secret", 0});
+            }),
             "Cannot create database 'other.vrx': encrypted databases are not supported - Native "
             "error: 30448");
   EXPECT_FALSE(std::ifstream("other.vrx").good());
@@ -229,8 +234,9 @@ TEST(DiskEngineTest, DatabaseStoredInsideALargerFile) {
   pm.ApplyChanges(kSession);
   const auto after = ReadAll("outer.vrx");
   ASSERT_EQ(after.size(), bytes.size());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&after[25000 + 380 + pageNos[2] * 4096 + 40])),
-            "changed");
+  EXPECT_EQ(
+      std::string(reinterpret_cast<const char*>(&after[25000 + 380 + pageNos[2] * 4096 + 40])),
+      "changed");
   EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + 25000),
             std::vector<uint8_t>(25000, 'x'));
 
@@ -248,7 +254,7 @@ TEST(DiskEngineTest, StateAndVersionDecideRepairNeeded) {
     uint8_t state;
     double version;
     bool repairNeeded;
-  } cases[] = {{2, 4.8, false}, {1, 4.8, true}, {2, 2.5, true},
+  } cases[] = {{2, 4.8, false},  {1, 4.8, true}, {2, 2.5, true},
                {2, 2.99, false}, {0, 4.8, true}, {1, 2.5, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.state) + " " + std::to_string(c.version));
@@ -269,15 +275,16 @@ TEST(DiskEngineTest, DamagedHeadersGiveTheFormatErrors) {
     size_t offset;
     uint8_t value;
   } cases[] = {{"crypto header size", 76, 0x17}, {"page size", 27, 0},
-               {"extent size", 28, 0},            {"total page count", 33, 0x80},
-               {"last used page", 34, 5},          {"layout block size", 356, 2}};
+               {"extent size", 28, 0},           {"total page count", 33, 0x80},
+               {"last used page", 34, 5},        {"layout block size", 356, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     auto bytes = fresh;
     bytes[c.offset] = c.value;
     WriteAll("d.vrx", bytes);
     TVRXDiskPageManager pm;
-    EXPECT_EQ(MessageOf([&] { Open(pm, "d.vrx"); }), "Invalid database format - Native error: 20237");
+    EXPECT_EQ(MessageOf([&] { Open(pm, "d.vrx"); }),
+              "Invalid database format - Native error: 20237");
   }
   WriteAll("short.vrx", std::vector<uint8_t>(fresh.begin(), fresh.begin() + 10));
   TVRXDiskPageManager pm;
@@ -622,12 +629,12 @@ TEST(DiskEngineTest, FailedCommitLeavesStateOneAndKeepsTheUnwrittenPages) {
   const auto pageNos = AddPages(pm, 3);
   for (int32_t pageNo : pageNos) SetText(pm, pageNo, "new" + std::to_string(pageNo));
   fs.writesLeft = 2;  // the state-1 header and the first page get through
-  EXPECT_EQ(MessageOf([&] { pm.ApplyChanges(kSession); }),
-            "Cannot Write to file: 'f.vrx' Position = " + std::to_string(pm.PageOffset(pageNos[1])) +
-                ", Count = 4096, FilePosition = " +
-                std::to_string(pm.PageOffset(pageNos[0]) + 4096) +
-                ", FileSize = " + std::to_string(380 + 6 * 4096) +
-                ", ErrorCode:28. ErrorMessage: No space left on device - Native error: 10469");
+  EXPECT_EQ(
+      MessageOf([&] { pm.ApplyChanges(kSession); }),
+      "Cannot Write to file: 'f.vrx' Position = " + std::to_string(pm.PageOffset(pageNos[1])) +
+          ", Count = 4096, FilePosition = " + std::to_string(pm.PageOffset(pageNos[0]) + 4096) +
+          ", FileSize = " + std::to_string(380 + 6 * 4096) +
+          ", ErrorCode:28. ErrorMessage: No space left on device - Native error: 10469");
   EXPECT_EQ(pm.HeaderLockCount(), 0) << "the header lock is released";
   EXPECT_TRUE(pm.HasChanges(kSession)) << "the pages not written stay in the change set";
   EXPECT_FALSE(pm.IsCached(pageNos[1]));

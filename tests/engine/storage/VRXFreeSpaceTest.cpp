@@ -111,8 +111,7 @@ TEST_F(FreeSpaceTest, ServicePagesOfTheDefaultGeometry) {
   auto& map = Map();
   EXPECT_EQ(map.PagesPerPfsPage(), 32448);
   EXPECT_EQ(map.PagesPerEamPage(), 129792);
-  for (int64_t p : {0, 1, 32448, 64896, 129792, 129793})
-    EXPECT_TRUE(map.IsServicePage(p)) << p;
+  for (int64_t p : {0, 1, 32448, 64896, 129792, 129793}) EXPECT_TRUE(map.IsServicePage(p)) << p;
   for (int64_t p : {2, 3, 32447, 32449, 129794}) EXPECT_FALSE(map.IsServicePage(p)) << p;
   EXPECT_EQ(map.EamPageNo(1), 129793);
   EXPECT_EQ(MessageOf([&] { pm_.GetPage(1, 32448, kAnyPageType); }),

@@ -35,11 +35,13 @@ TEST(PageLayoutTest, MainHeaderGoldenBytesAndRoundTrip) {
             "56524158304E54454441544142415345"  // "VRAX0NTEDATABASE"
             "4C00"                              // header size 76
             "3333333333331340"                  // 4.8 = 0x4013333333333333
-            "0010" "0800"                       // page size 4096, extent 8
-            "04030201"                          // total page count
-            "FFFFFFFF"                          // last used page -1
-            "07000000"                          // commit counter
-            "02" "00"                           // state, encrypted flag
+            "0010"
+            "0800"      // page size 4096, extent 8
+            "04030201"  // total page count
+            "FFFFFFFF"  // last used page -1
+            "07000000"  // commit counter
+            "02"
+            "00"  // state, encrypted flag
             "0000");
   for (int i = 44; i < kMainHeaderSize; ++i) EXPECT_EQ(bytes[i], 0) << i;
 
@@ -81,8 +83,9 @@ TEST(PageLayoutTest, InitialPageHeader) {
             "FFFFFFFF"  // next page -1
             "00000000"  // CRC
             "00000000"  // bytes 18-21
-            "FFFFFFFF" "FFFFFFFF"  // reserved -1, -1
-            "0000"                 // reserved int16
+            "FFFFFFFF"
+            "FFFFFFFF"  // reserved -1, -1
+            "0000"      // reserved int16
             "0000000000000000");
   EXPECT_TRUE(PageSignatureValid(page));
 }
@@ -91,14 +94,10 @@ TEST(PageLayoutTest, ModificationCounterWraps) {
   const struct {
     int32_t before, after;
   } cases[] = {
-      {0, 1},
-      {0x3FFFFFFE, 0x3FFFFFFF},
-      {0x7FFFFFFB, 0x7FFFFFFC},
+      {0, 1},          {0x3FFFFFFE, 0x3FFFFFFF}, {0x7FFFFFFB, 0x7FFFFFFC},
       {0x7FFFFFFC, 0},  // the wrap
       {0x7FFFFFFD, 0},  // values counting never produces go on at 0
-      {0x7FFFFFFE, 0},
-      {0x7FFFFFFF, 0},
-      {-5, 0},
+      {0x7FFFFFFE, 0}, {0x7FFFFFFF, 0},          {-5, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(NextModCounter(c.before), c.after) << c.before;
 }

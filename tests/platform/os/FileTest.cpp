@@ -124,8 +124,8 @@ TEST(PosixFileTest, ShareModesBetweenOpeners) {
        false},
       {"writer refuses a deny-write opener", Opts(true, false, false), Opts(false, false, true),
        false},
-      {"deny-read opener refused by a reader", Opts(false, false, false),
-       Opts(true, true, false), false},
+      {"deny-read opener refused by a reader", Opts(false, false, false), Opts(true, true, false),
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

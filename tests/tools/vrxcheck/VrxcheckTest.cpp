@@ -25,7 +25,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // Pages 2..7: 2 -> 3 a chain of records, 4 an index page, 5 freed, 6 and 7
@@ -33,8 +34,8 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
 void MakeDatabase(const std::string& name) {
   TVRXDiskPageManager pm;
   pm.CreateDatabaseFile(name, {});
-  const uint16_t types[] = {ptTableRecord, ptTableRecord, ptTableIndex, ptTableRecord,
-                            ptTableBlob, ptTableBlob};
+  const uint16_t types[] = {ptTableRecord, ptTableRecord, ptTableIndex,
+                            ptTableRecord, ptTableBlob,   ptTableBlob};
   for (uint16_t type : types) {
     TVRXPageGuard page(pm, pm.AddPage(1, type));
     if (page->PageNo() == 2) page->SetNextPage(3);
@@ -62,11 +63,11 @@ TEST(VrxcheckTest, SoundDatabase) {
   MakeDatabase("ok.vrx");
   const CheckRun run = Check("ok.vrx");
   EXPECT_EQ(run.code, check::kSound) << run.out;
-  for (const char* line : {"file: ok.vrx\n", "signature: VRAX0NTEDATABASE\n", "version: 4.8\n",
-                           "page size: 4096\n", "total page count: 14\n", "last used page: 7\n",
-                           "commit counter: 2\n", "state: 2\n", "  TableRecord Page: 2\n",
-                           "  TableIndex Page: 1\n", "  TableBlob Page: 2\n", "  PFS Page: 1\n",
-                           "  EAM Page: 1\n", "  free: 7\n", "\nok\n"})
+  for (const char* line :
+       {"file: ok.vrx\n", "signature: VRAX0NTEDATABASE\n", "version: 4.8\n", "page size: 4096\n",
+        "total page count: 14\n", "last used page: 7\n", "commit counter: 2\n", "state: 2\n",
+        "  TableRecord Page: 2\n", "  TableIndex Page: 1\n", "  TableBlob Page: 2\n",
+        "  PFS Page: 1\n", "  EAM Page: 1\n", "  free: 7\n", "\nok\n"})
     EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
 }
 
@@ -82,9 +83,15 @@ TEST(VrxcheckTest, EachDamageIsReportedOnItsOwnLine) {
       {"signature of a page in use", PageAt(4), {'X'}, "page 4: in use but has no page signature"},
       {"type of a page in use", PageAt(6) + 8, {99, 0}, "page 6: in use but has page type 99"},
       {"chain to a freed page", PageAt(3) + 10, {5, 0, 0, 0}, "page 3: next page 5 is free"},
-      {"chain out of range", PageAt(3) + 10, {100, 0, 0, 0}, "page 3: next page 100 is out of range"},
+      {"chain out of range",
+       PageAt(3) + 10,
+       {100, 0, 0, 0},
+       "page 3: next page 100 is out of range"},
       {"PFS page type", PageAt(0) + 8, {1, 0}, "page 0: expected PFS Page, found Empty Page"},
-      {"extent state", PageAt(1) + 40, {0x0D}, "extent 1: map says state 3, but its pages are not all used"},
+      {"extent state",
+       PageAt(1) + 40,
+       {0x0D},
+       "extent 1: map says state 3, but its pages are not all used"},
       {"bit of a freed page", PageAt(0) + 40, {0xFF}, "page 5: in use but marked as freed"},
       {"last used page", 34, {6, 0, 0, 0}, "page 7: in use beyond the last used page 6"},
       {"commit state", 42, {1}, "header state is 1: a commit was interrupted, repair needed"},
@@ -108,8 +115,7 @@ TEST(VrxcheckTest, TruncatedFile) {
   WriteAll("t.vrx", bytes);
   const CheckRun run = Check("t.vrx");
   EXPECT_EQ(run.code, check::kProblems);
-  EXPECT_NE(run.out.find("file is truncated: 41340 bytes, the pages need 57724"),
-            std::string::npos)
+  EXPECT_NE(run.out.find("file is truncated: 41340 bytes, the pages need 57724"), std::string::npos)
       << run.out;
 }
 
