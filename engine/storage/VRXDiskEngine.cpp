@@ -305,6 +305,11 @@ void TVRXDiskPageManager::ShrinkFile(int32_t pageCount) {
   WriteHeader();
 }
 
+void TVRXDiskPageManager::TruncateToLastUsedPage() {
+  const int64_t cut = int64_t{header_.totalPageCount} - 1 - header_.lastUsedPage;
+  if (cut > 0) ShrinkFile(static_cast<int32_t>(cut));
+}
+
 // --- raw page access --------------------------------------------------------------
 
 void TVRXDiskPageManager::ReadPageBytes(void* buffer, int32_t pageNo, int32_t count,

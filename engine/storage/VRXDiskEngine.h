@@ -85,6 +85,10 @@ class TVRXDiskPageManager : public TVRXPageManager {
 
   void ExtendFile(int32_t pageCount);
   void ShrinkFile(int32_t pageCount);
+  // Cuts every page after the last used one (total - 1 - last used pages,
+  // when that is above 0). The caller holds the header lock and has read the
+  // header.
+  void TruncateToLastUsedPage();
 
   // Raw page access for direct-access files and cache revalidation.
   void ReadPageBytes(void* buffer, int32_t pageNo, int32_t count, int32_t offsetInPage);

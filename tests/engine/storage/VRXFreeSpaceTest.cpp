@@ -150,6 +150,25 @@ TEST_F(FreeSpaceTest, FreeingClearsTheBitAndCutsWholeStepsOffTheEnd) {
   ExpectMapMatches(used);
 }
 
+TEST_F(FreeSpaceTest, TruncatingToTheLastUsedPage) {
+  Create();
+  std::set<int32_t> used;
+  for (int i = 0; i < 12; ++i) used.insert(Map().AllocatePage());
+  EXPECT_EQ(Total(), 14);
+  Map().FreePage(13);
+  used.erase(13);
+  ASSERT_EQ(LastUsed(), 12);
+  ASSERT_EQ(Total(), 14) << "a free tail shorter than a step stays";
+  pm_.TruncateToLastUsedPage();
+  EXPECT_EQ(Total(), 13);
+  EXPECT_EQ(pm_.DatabaseFile().GetSize(), 380 + 13 * 4096);
+  pm_.TruncateToLastUsedPage();
+  EXPECT_EQ(Total(), 13) << "nothing left to cut";
+  ExpectMapMatches(used);
+  used.insert(Map().AllocatePage());
+  ExpectMapMatches(used);
+}
+
 TEST_F(FreeSpaceTest, FreeingEverythingLeavesOnlyTheServicePages) {
   Create();
   std::vector<int32_t> pages;
