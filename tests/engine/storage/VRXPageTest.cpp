@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "engine/storage/VRXPage.h"
 #include "engine/storage/VRXPageLayout.h"
 #include "engine/storage/VRXPageList.h"
+#include "engine/storage/VRXPageManager.h"
 
 namespace vrx {
 namespace {
@@ -218,6 +220,107 @@ TEST(SortedPageListTest, GrowthSteps) {
   EXPECT_EQ(list.Capacity(), 34000);
   list.Reserve(100000);  // more than one step away: exactly as asked
   EXPECT_EQ(list.Capacity(), 100000);
+}
+
+// A page manager over a map, without page headers (as the in-memory engines
+// use the base), recording every call of the internal slots.
+class RecordingPages final : public TVRXPageManager {
+ public:
+  explicit RecordingPages(int32_t capacity) : TVRXPageManager(64, 0, capacity) {}
+  ~RecordingPages() override { DiscardAllPages(); }
+
+  void InternalAddPage(TVRXPage& page) override {
+    page.SetPageNo(nextPageNo_++);
+    page.AllocateFreshBuffer();
+    log.push_back("add " + std::to_string(page.PageNo()));
+  }
+  void InternalFreePage(int32_t pageNo) override {
+    store_.erase(pageNo);
+    log.push_back("free " + std::to_string(pageNo));
+  }
+  bool InternalReadPage(TVRXPage& page) override {
+    page.AllocateFreshBuffer();
+    auto it = store_.find(page.PageNo());
+    if (it != store_.end()) std::memcpy(page.Buffer(), it->second.data(), 64);
+    log.push_back("read " + std::to_string(page.PageNo()));
+    return it != store_.end();
+  }
+  void InternalWritePage(TVRXPage& page) override {
+    store_[page.PageNo()].assign(page.Buffer(), page.Buffer() + 64);
+    log.push_back("write " + std::to_string(page.PageNo()));
+  }
+
+  std::vector<std::string> log;
+
+ private:
+  std::map<int32_t, std::vector<uint8_t>> store_;
+  int32_t nextPageNo_ = 10;
+};
+
+TEST(PageManagerTest, CommitFreesRemovedPagesInOrderThenWritesAscending) {
+  RecordingPages pm(100);
+  std::vector<TVRXPage*> pages;
+  for (int i = 0; i < 5; ++i) pages.push_back(pm.AddPage(1, ptTableRecord));  // 10..14
+  // Put back in a scrambled order: the change set sorts them.
+  for (int i : {3, 0, 4, 1, 2}) pm.PutPage(pages[static_cast<size_t>(i)]);
+  pm.ApplyChanges(1);
+  pm.log.clear();
+
+  for (int32_t pageNo : {13, 11, 12}) {
+    TVRXPageGuard page(pm, pm.GetPage(1, pageNo, kAnyPageType));
+    page->Data()[0] = 1;
+    page->SetDirty(true);
+  }
+  pm.RemovePage(1, 14);
+  pm.RemovePage(1, 10);
+  EXPECT_TRUE(pm.log.empty()) << "nothing happens before the commit";
+  pm.ApplyChanges(1);
+  EXPECT_EQ(pm.log,
+            (std::vector<std::string>{"free 14", "free 10", "write 11", "write 12", "write 13"}));
+  EXPECT_FALSE(pm.HasChanges(1));
+  EXPECT_FALSE(pm.IsCached(10));
+  EXPECT_TRUE(pm.IsCached(13));
+}
+
+TEST(PageManagerTest, CommittedPagesEnterTheCacheOnlyWhileThereIsRoom) {
+  RecordingPages pm(2);
+  for (int i = 0; i < 4; ++i) pm.PutPage(pm.AddPage(1, ptTableRecord));
+  pm.ApplyChanges(1);
+  EXPECT_EQ(pm.CachedPageCount(), 2);
+  EXPECT_TRUE(pm.IsCached(10));
+  EXPECT_TRUE(pm.IsCached(11));
+  pm.log.clear();
+  pm.PutPage(pm.GetPage(1, 12, kAnyPageType));
+  EXPECT_EQ(pm.log, (std::vector<std::string>{"read 12"}));
+  EXPECT_EQ(pm.CachedPageCount(), 2) << "the least recently used one made room";
+  EXPECT_FALSE(pm.IsCached(10));
+}
+
+TEST(PageManagerTest, CancelGivesBackAddedPagesAndChecksTheChangeSet) {
+  RecordingPages pm(10);
+  pm.PutPage(pm.AddPage(1, ptTableRecord));
+  pm.ApplyChanges(1);
+  pm.log.clear();
+  TVRXPage* added = pm.AddPage(1, ptTableRecord);
+  try {
+    pm.CancelChanges(1);
+    FAIL();
+  } catch (const EVRXException& e) {
+    EXPECT_EQ(e.Message(), "Cannot remove used page - Native error: 20088");
+  }
+  pm.PutPage(added);
+  {
+    TVRXPageGuard page(pm, pm.GetPage(1, 10, kAnyPageType));
+    page->SetDirty(true);
+  }
+  pm.CancelChanges(1);
+  EXPECT_EQ(pm.log, (std::vector<std::string>{"add 11", "free 11"}));
+  EXPECT_FALSE(pm.HasUncommittedPages());
+  pm.log.clear();
+  pm.PutPage(pm.GetPage(1, 10, kAnyPageType));
+  EXPECT_EQ(pm.log, (std::vector<std::string>{"read 10"})) << "the discarded copy is gone";
+  EXPECT_EQ(pm.HeaderSize(), 0);
+  EXPECT_EQ(pm.DataSize(), 64);
 }
 
 }  // namespace
