@@ -107,6 +107,7 @@ class PairingEngine {
   // Replaces the grid with the clipboard text: cells of blanks, dots, digits
   // and ASCII letters; TAB to the next column, CR to the next row (and to
   // the round and player counts); any other character only ends a cell.
+  // Rows 1..N get their player numbers, also rows the grid gained.
   void LoadGridFromClipboard();
   // Rows 1..N, columns 1..3R joined by TAB, each row ended by a single CR.
   void CopyGridToClipboard();
