@@ -4,16 +4,17 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 namespace vrx::test {
 
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& content) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  content.resize(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(content.data()), static_cast<std::streamsize>(content.size()));
   return true;
 }
 

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,8 +15,12 @@ using vrx::test::CrashMode;
 using vrx::test::FaultFileSystem;
 
 std::vector<uint8_t> Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 std::unique_ptr<vrx::os::File> OpenRw(FaultFileSystem& fs, const std::string& path,
