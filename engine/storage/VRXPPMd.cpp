@@ -78,7 +78,10 @@ std::vector<uint8_t> PPMdDecompress(const uint8_t* data, size_t size, size_t exp
   out.reserve(std::min(expectedSize, size_t(16) << 20));
   for (;;) {
     const int symbol = model->DecodeSymbol(rc);
-    if (symbol < 0) break;
+    if (symbol < 0) {
+      if (!rc.EndsCleanly()) throw EPPMdError("PPM data is damaged");
+      break;
+    }
     if (out.size() == expectedSize) throw EPPMdError("PPM data decodes to more bytes than expected");
     out.push_back(static_cast<uint8_t>(symbol));
   }

@@ -65,7 +65,9 @@ std::vector<uint8_t> PPMdCompress(const uint8_t* data, size_t size, int order, i
 // bytes are expected: more fails, fewer fails unless `allowShorter` is set
 // (then the bytes up to the end-of-data escape are returned). Any other
 // damage that the decoder detects (bad parameter word, data ending before
-// the end-of-data escape, a code value outside the coded range) fails too.
+// the end-of-data escape, a code value outside the coded range, final 4
+// bytes that do not close the coded interval) fails too. The format has no
+// checksum, so damage can still go unnoticed on rare occasions.
 // The work is bounded by expectedSize and `size`; damaged data never makes
 // it read or write outside the buffers. Bytes after the coder's final 4
 // bytes are ignored. Throws EPPMdError.

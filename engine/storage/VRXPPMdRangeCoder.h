@@ -113,6 +113,11 @@ class RangeDecoder {
     Normalize();
   }
 
+  // After the last symbol of a whole block the decoder has read exactly the
+  // encoder's final 4 bytes, which are the encoder's low: the code value
+  // then equals low. Anything else means the data was damaged.
+  bool EndsCleanly() const { return code_ == low_; }
+
  private:
   void Normalize() {
     for (;;) {

@@ -307,6 +307,20 @@ TEST(PPMdDamage, EveryTruncationFails) {
   }
 }
 
+// The coder's final 4 bytes are the low end of the coded interval; the
+// decoder checks them, so even damage after the last symbol is noticed.
+TEST(PPMdDamage, FinalBytesAreChecked) {
+  const Bytes data = Text(3000, 27);
+  const Bytes block = Compress(data, 5, 4);
+  for (size_t at = block.size() - 4; at < block.size(); ++at) {
+    for (int bit = 0; bit < 8; ++bit) {
+      Bytes bad = block;
+      bad[at] = static_cast<uint8_t>(bad[at] ^ (1u << bit));
+      EXPECT_THROW(Decompress(bad, data.size()), EPPMdError) << at << " bit " << bit;
+    }
+  }
+}
+
 // The format carries no checksum (the BLOB block header does): a damaged
 // block must either fail cleanly or still decode to the original bytes.
 TEST(PPMdDamage, FlippedBytesFailCleanlyOrDecodeExactly) {
