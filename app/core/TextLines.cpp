@@ -79,4 +79,14 @@ TextLines LoadLinesFromFile(const std::string& path) {
   return SplitLines(text);
 }
 
+std::string LineFeedsToCrLf(std::string_view text) {
+  std::string rows;
+  rows.reserve(text.size() + text.size() / 8);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) rows += '\r';
+    rows += text[i];
+  }
+  return rows;
+}
+
 }  // namespace pelvaro

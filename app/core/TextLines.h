@@ -14,6 +14,12 @@ using TextLines = std::vector<std::string>;
 // so "a\r\nb\r\n" and "a\r\nb" both give two lines.
 TextLines SplitLines(std::string_view text);
 
+// Programs of a Linux desktop end lines with LF alone, while the pairing
+// grid's clipboard text ends rows with CR (CR LF, as clipboard text always
+// had). Returns the text with every LF that has no CR before it preceded by
+// one, so such text keeps its rows; CR LF and CR-only ends are unchanged.
+std::string LineFeedsToCrLf(std::string_view text);
+
 // Every line followed by `lineEnd`, the last one included.
 std::string JoinLines(const TextLines& lines, std::string_view lineEnd);
 

@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QMessageBox>
 
+#include "app/core/TextLines.h"
+
 namespace pelvaro {
 namespace {
 QString ToQString(std::string_view text) {
@@ -23,17 +25,7 @@ bool QtPairingDialogs::AskWarningYesNo(std::string_view text) {
 }
 
 std::string QtPairingClipboard::GetText() {
-  // Programs of a Linux desktop end lines with LF alone; the grid's text
-  // ends rows with CR (CR LF, as clipboard text always had). A lone LF is
-  // read as CR LF, so a pasted spreadsheet keeps its rows.
-  const QString text = QGuiApplication::clipboard()->text();
-  QString rows;
-  rows.reserve(text.size() + text.size() / 8);
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) rows += u'\r';
-    rows += text[i];
-  }
-  return rows.toStdString();
+  return LineFeedsToCrLf(QGuiApplication::clipboard()->text().toStdString());
 }
 
 void QtPairingClipboard::SetText(std::string_view text) {

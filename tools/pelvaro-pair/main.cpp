@@ -21,6 +21,7 @@
 #include "app/core/CommandInterpreter.h"
 #include "app/core/NumberText.h"
 #include "app/core/PairingEngine.h"
+#include "app/core/TextLines.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
   std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
 
   StreamDialogs dialogs(options.ignoreMissing);
-  StreamClipboard clipboard(std::move(input));
+  StreamClipboard clipboard(LineFeedsToCrLf(input));
   SilentView view;
   try {
     PairingEngine engine(dialogs, clipboard, view);

@@ -113,6 +113,14 @@ TEST_F(PelvaroPairTest, SeatsTheNextRoundAtTablesOfFour) {
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4);
 }
 
+TEST_F(PelvaroPairTest, ReadsLinesEndedByLineFeedAlone) {
+  std::string input = OneRound();
+  input.erase(std::remove(input.begin(), input.end(), '\r'), input.end());
+  const ToolRun run = Pair(input);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Rows(run.out).size(), 8u);
+}
+
 TEST_F(PelvaroPairTest, MissingResultsStopUnlessIgnored) {
   ToolRun run = Pair(OneRound(""));
   EXPECT_EQ(run.exitCode, 1);
