@@ -164,18 +164,20 @@ int32_t TVRXDatabaseFreeSpaceManager::SearchEamRange(int64_t eamIndex) {
   while (lastPfs > firstPfs && PfsPageNo(lastPfs) >= lastUsedPage_) --lastPfs;
 
   int64_t candidate = -1;
+  std::unique_ptr<TVRXPage> candidatePfs;
   for (int64_t index = firstPfs; index <= lastPfs; ++index) {
     auto pfs = ReadServicePage(PfsPageNo(index), ptPFS, 30432);
     const uint8_t* bits = pfs->Data();
     for (int32_t i = 0; i < dataSize_; ++i) {
       if (bits[i] == 0xFF) continue;
       candidate = index * pagesPerPfs_ + int64_t{i} * 8 + LowestClearBit(bits[i]);
+      candidatePfs = std::move(pfs);
       break;
     }
   }
   // A damaged map could offer a service page: never hand one out.
   if (candidate < 0 || candidate >= totalPageCount_ || IsServicePage(candidate)) return -1;
-  MarkPage(static_cast<int32_t>(candidate), true);
+  MarkPage(static_cast<int32_t>(candidate), true, false, std::move(candidatePfs));
   return static_cast<int32_t>(candidate);
 }
 
@@ -226,11 +228,13 @@ int32_t TVRXDatabaseFreeSpaceManager::ExtendAndAllocate() {
 
 // --- marking -------------------------------------------------------------------
 
-void TVRXDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used, bool allowSame) {
+void TVRXDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used, bool allowSame,
+                                            std::unique_ptr<TVRXPage> pfs) {
   if (pageNo < 0 || pageNo >= totalPageCount_)
     throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d",
                         {pageNo, totalPageCount_}, 30430);
-  auto pfs = ReadServicePage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, 30424);
+  const int64_t pfsPageNo = PfsPageNo(pageNo / pagesPerPfs_);
+  if (!pfs || pfs->PageNo() != pfsPageNo) pfs = ReadServicePage(pfsPageNo, ptPFS, 30424);
   const int64_t inPage = pageNo % pagesPerPfs_;
   uint8_t& byte = pfs->Data()[inPage / 8];
   const uint8_t mask = static_cast<uint8_t>(1u << (inPage % 8));
@@ -244,7 +248,7 @@ void TVRXDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used, bool allo
     byte = used ? static_cast<uint8_t>(byte | mask) : static_cast<uint8_t>(byte & ~mask);
     WriteServicePage(*pfs);
   }
-  UpdateExtentState(pageNo / extentSize_);
+  UpdateExtentState(pageNo / extentSize_, std::move(pfs));
 }
 
 bool TVRXDatabaseFreeSpaceManager::BitOf(int64_t pageNo, std::unique_ptr<TVRXPage>& pfsCache,
@@ -258,13 +262,13 @@ bool TVRXDatabaseFreeSpaceManager::BitOf(int64_t pageNo, std::unique_ptr<TVRXPag
   return (pfsCache->Data()[inPage / 8] & (1u << (inPage % 8))) != 0;
 }
 
-void TVRXDatabaseFreeSpaceManager::UpdateExtentState(int64_t extent) {
+void TVRXDatabaseFreeSpaceManager::UpdateExtentState(int64_t extent,
+                                                     std::unique_ptr<TVRXPage> pfs) {
   const int64_t first = extent * extentSize_;
   if (first >= totalPageCount_)
     throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d", {first, totalPageCount_},
                         30431);
   auto eam = ReadServicePage(EamPageNo(extent / extentsPerEam_), ptEAM, 30428);
-  std::unique_ptr<TVRXPage> pfs;
   bool sawUsed = false;
   bool sawFree = false;
   for (int64_t p = first; p < first + extentSize_ && !(sawUsed && sawFree); ++p) {

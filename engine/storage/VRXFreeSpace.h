@@ -73,9 +73,12 @@ class TVRXDatabaseFreeSpaceManager {
   int32_t SearchEamRange(int64_t eamIndex);
   int32_t ExtendAndAllocate();
   // Sets or clears the page's bit, then recomputes its extent's state.
-  // `allowSame` accepts a bit that already has the wanted value.
-  void MarkPage(int32_t pageNo, bool used, bool allowSame = false);
-  void UpdateExtentState(int64_t extent);
+  // `allowSame` accepts a bit that already has the wanted value. `pfs` may
+  // bring the covering PFS page as just read, saving a read.
+  void MarkPage(int32_t pageNo, bool used, bool allowSame = false,
+                std::unique_ptr<TVRXPage> pfs = nullptr);
+  // `pfs`, when given, is a current copy of a PFS page the walk may need.
+  void UpdateExtentState(int64_t extent, std::unique_ptr<TVRXPage> pfs = nullptr);
   // Page bit by the PFS pages as they are; pages whose PFS page lies beyond
   // the last used page, or outside the file, count as free.
   bool BitOf(int64_t pageNo, std::unique_ptr<TVRXPage>& pfsCache, int32_t nativeError);
