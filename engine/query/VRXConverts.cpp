@@ -65,7 +65,9 @@ TVRXConvertedValue FixedBuffer(B to) {
   return {AllocValueBuffer(size), size};
 }
 
-bool FitsInteger(B to, int64_t v) {
+}  // namespace
+
+bool IntegerFitsType(TVRXBaseFieldType to, int64_t v) {
   switch (to) {
     case B::ShortInt:
       return v >= INT8_MIN && v <= INT8_MAX;
@@ -85,6 +87,8 @@ bool FitsInteger(B to, int64_t v) {
       return false;
   }
 }
+
+namespace {
 
 void StoreInteger(void* p, B to, int64_t v) {
   switch (to) {
@@ -185,7 +189,7 @@ TVRXConvertedValue ToInteger(const Source& s, B to) {
     default:
       ThrowCannotCast(s.type, to, 30052);
   }
-  if (!FitsInteger(to, v)) ThrowCannotCast(s.type, to, 30051);
+  if (!IntegerFitsType(to, v)) ThrowCannotCast(s.type, to, 30051);
   TVRXConvertedValue out = FixedBuffer(to);
   StoreInteger(out.Data.get(), to, v);
   return out;

@@ -85,6 +85,10 @@ std::u16string WideTextOf(const void* data, int32_t size);
 TVRXConvertedValue MakeTextBuffer(std::string_view text, TVRXBaseFieldType type);
 TVRXConvertedValue MakeTextBuffer(std::u16string_view text, TVRXBaseFieldType type);
 
+// True when `v` lies in the range of the integer storage type `to` (the
+// 64-bit LARGEINT holds every value); false for every other type.
+bool IntegerFitsType(TVRXBaseFieldType to, int64_t v);
+
 // ---- number texts ----
 
 // Integer text: leading blanks, optional sign, "$", "x" or "0x" for

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/query/VRXConverts.h"
 #include "engine/query/VRXTypesRoutines.h"
 #include "engine/query/VRXVariant.h"
 #include "engine/storage/VRXExcept.h"
@@ -48,25 +49,6 @@ OpInfo InfoOf(Op op) {
 
 bool IsUnsigned(B type) { return type == B::Byte || type == B::Word || type == B::Cardinal; }
 
-bool FitsWidth(B type, int64_t v) {
-  switch (type) {
-    case B::ShortInt:
-      return v >= INT8_MIN && v <= INT8_MAX;
-    case B::SmallInt:
-      return v >= INT16_MIN && v <= INT16_MAX;
-    case B::Integer:
-      return v >= INT32_MIN && v <= INT32_MAX;
-    case B::Byte:
-      return v >= 0 && v <= UINT8_MAX;
-    case B::Word:
-      return v >= 0 && v <= UINT16_MAX;
-    case B::Cardinal:
-      return v >= 0 && v <= static_cast<int64_t>(UINT32_MAX);
-    default:
-      return true;
-  }
-}
-
 // Stores the low-order bits of `v` in the width of `type`.
 void StoreWrapped(unsigned char* p, B type, uint64_t v) {
   switch (StorageSize(type, 0)) {
@@ -103,7 +85,7 @@ uint64_t IntegerBinary(Op op, B type, int64_t a, int64_t b) {
   if (IsUnsigned(type)) return ua / ub;  // both non-negative: read unsigned
   if (a == INT64_MIN && b == -1) ThrowDivisionError("Integer overflow");
   const int64_t q = a / b;  // truncates toward zero
-  if (!FitsWidth(type, q)) ThrowDivisionError("Integer overflow");
+  if (!IntegerFitsType(type, q)) ThrowDivisionError("Integer overflow");
   return static_cast<uint64_t>(q);
 }
 
