@@ -144,6 +144,43 @@ TEST(PPMdFormat, KnownBlock) {
   EXPECT_EQ(Compress(expected, 2, 2), golden);
 }
 
+uint64_t Fnv1a(const Bytes& bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (uint8_t b : bytes) h = (h ^ b) * 1099511628211ull;
+  return h;
+}
+
+// Blocks are stored: the coded bytes of a given input must never change.
+// The sample mixes records, text and noise so that a coding passes through
+// binary contexts, escapes down to order 0, rescaling and (with little
+// memory) model restarts; size and hash of each block are pinned.
+TEST(PPMdFormat, KnownBlocksOfMixedData) {
+  Bytes data = Binary(256 << 10, 31);
+  for (const Bytes& part : {Text(192 << 10, 32), Random(64 << 10, 33), Binary(128 << 10, 34)}) {
+    data.insert(data.end(), part.begin(), part.end());
+  }
+  struct Pinned {
+    int order;
+    int memoryMB;
+    size_t size;
+    uint64_t hash;
+  };
+  const Pinned kPinned[] = {
+      {2, 2, 322168, 0x39D510CB379AA119ull},    // mode 1, restarts
+      {7, 22, 304598, 0xD64852322CE091D5ull},   // mode 5
+      {16, 100, 305121, 0x5FF2547F85BAA295ull}, // mode 9
+      {4, 1, 301021, 0x03AD8247A9906B11ull},    // restarts
+      {16, 1, 302751, 0x1F631AF71EB77AD1ull},   // restarts
+  };
+  for (const Pinned& p : kPinned) {
+    SCOPED_TRACE("order " + std::to_string(p.order) + ", " + std::to_string(p.memoryMB) + " MB");
+    const Bytes block = Compress(data, p.order, p.memoryMB);
+    EXPECT_EQ(block.size(), p.size);
+    EXPECT_EQ(Fnv1a(block), p.hash) << std::hex << Fnv1a(block);
+    EXPECT_EQ(Decompress(block, data.size()), data);
+  }
+}
+
 // --- round trips -----------------------------------------------------------
 
 struct Sample {
