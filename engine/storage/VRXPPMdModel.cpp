@@ -88,7 +88,6 @@ Model::Model(int maxOrder, uint32_t memorySize) : size_(memorySize), maxOrder_(m
   std::memset(base_, 0, heapStart_);
   std::memset(At(heapEnd_), 0, kUnitSize);  // guard: never reads as a free block
   dummySee_ = See{0, kPeriodBits, 64};
-  escCount_ = 1;
   RestartModel();
 }
 
@@ -593,13 +592,6 @@ void Model::SeeUpdate(See* see) {
   }
 }
 
-void Model::BeginMasking() {
-  if (++escCount_ == 0) {
-    std::memset(charMask_, 0, sizeof charMask_);
-    escCount_ = 1;
-  }
-}
-
 void Model::MaskAll(Context* c) {
   State* s = Stats(c);
   for (unsigned i = c->numStats; i != 0; --i, ++s) Mask(s->symbol);
@@ -665,20 +657,29 @@ void Model::EncodeSymbol(RangeEncoder& rc, int symbol) {
     } while (minContext_->numStats == numMasked);
 
     mc = minContext_;
+    // The coded symbol is never masked: it was in none of the contexts
+    // escaped from. So the first loop stops at it without looking at the
+    // mask, and the second only sums up the rest.
     State* s = Stats(mc);
+    const State* const end = s + mc->numStats;
     State* found = nullptr;
     uint32_t low = 0;
     uint32_t sum = 0;
     unsigned nonMasked = 0;
-    for (unsigned i = mc->numStats; i != 0; --i, ++s) {
-      if (!Masked(s->symbol)) {
-        if (s->symbol == symbol) {
-          found = s;
-          low = sum;
-        }
-        sum += s->freq;
-        ++nonMasked;
+    for (; s != end; ++s) {
+      const unsigned keep = charMask_[s->symbol];
+      if (s->symbol == symbol) {
+        found = s;
+        low = sum;
+        break;
       }
+      sum += s->freq & keep;
+      nonMasked += keep & 1;
+    }
+    for (; s != end; ++s) {
+      const unsigned keep = charMask_[s->symbol];
+      sum += s->freq & keep;
+      nonMasked += keep & 1;
     }
     if (nonMasked == 0) continue;
     uint32_t escFreq;
@@ -759,11 +760,12 @@ int Model::DecodeSymbol(RangeDecoder& rc) {
     State* s = Stats(mc);
     uint32_t sum = 0;
     unsigned nonMasked = 0;
+    // Every state is written to ps, only the open ones advance the count.
     for (unsigned i = mc->numStats; i != 0; --i, ++s) {
-      if (!Masked(s->symbol)) {
-        sum += s->freq;
-        ps[nonMasked++] = s;
-      }
+      const unsigned keep = charMask_[s->symbol];
+      ps[nonMasked] = s;
+      sum += s->freq & keep;
+      nonMasked += keep & 1;
     }
     if (nonMasked == 0) continue;
     uint32_t escFreq;

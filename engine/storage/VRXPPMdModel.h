@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "engine/storage/VRXPPMdRangeCoder.h"
@@ -116,9 +117,11 @@ class Model {
   uint16_t* BinSumm();
   See* MakeEscFreq(unsigned numMasked, unsigned nonMasked, uint32_t* escFreq);
   static void SeeUpdate(See* see);
-  void BeginMasking();
-  bool Masked(unsigned symbol) const { return charMask_[symbol] == escCount_; }
-  void Mask(unsigned symbol) { charMask_[symbol] = escCount_; }
+  // charMask_ holds 0xFF for a symbol still open in the current escape
+  // sequence and 0 for one excluded: the scans of a suffix context add
+  // `freq & mask` without a branch per state.
+  void BeginMasking() { std::memset(charMask_, 0xFF, sizeof charMask_); }
+  void Mask(unsigned symbol) { charMask_[symbol] = 0; }
   void MaskAll(Context* c);
 
   std::unique_ptr<uint8_t[]> memory_;
@@ -143,7 +146,6 @@ class Model {
   unsigned initEsc_ = 0;
   unsigned prevSuccess_ = 0;
   unsigned hiBitsFlag_ = 0;
-  uint8_t escCount_ = 0;
   uint8_t charMask_[256] = {};
   uint16_t binSumm_[128][64] = {};
   See see_[25][16] = {};
