@@ -102,6 +102,7 @@ void TVRXDatabaseFile::OpenFile(const std::string& fileName, int accessMode, int
 
 void TVRXDatabaseFile::CloseFile() {
   if (!file_) return;
+  journal_ = nullptr;
   auto file = std::move(file_);
   const int error = file->Close();
   if (error != 0)
@@ -185,6 +186,36 @@ void TVRXDatabaseFile::WriteBuffer(const void* buffer, int32_t nativeError, int6
         {fileName_, position, count, position_, SizeForMessage(), error, os::ErrorText(error)},
         nativeError);
   position_ = position + count;
+}
+
+void TVRXDatabaseFile::WriteBufferThrough(const void* buffer, int32_t nativeError,
+                                          int64_t position, int64_t count) {
+  if (journal_ == nullptr) return WriteBuffer(buffer, nativeError, position, count);
+  RequireOpen("WriteBuffer");
+  const int error =
+      count < 0 ? EINVAL : journal_->WriteThrough(position, buffer, static_cast<size_t>(count));
+  if (error != 0)
+    throw EVRXException("Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = "
+                        "%d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+                        {fileName_, position, count, position_, SizeForMessage(), error,
+                         os::ErrorText(error)},
+                        nativeError);
+  position_ = position + count;
+}
+
+TVRXRecovery TVRXDatabaseFile::RecoverFromJournal() {
+  RequireOpen("RecoverFromJournal");
+  return vrx::RecoverFromJournal(fileSystem_, fileName_, *file_);
+}
+
+void TVRXDatabaseFile::AttachJournal(bool shared) {
+  RequireOpen("AttachJournal");
+  if (journal_ != nullptr) return;
+  auto journal = std::make_unique<TVRXJournaledFile>(fileSystem_, std::move(file_),
+                                                     JournalFileName(fileName_));
+  journal->SetShared(shared);
+  journal_ = journal.get();
+  file_ = std::move(journal);
 }
 
 void TVRXDatabaseFile::FlushFileBuffers() {

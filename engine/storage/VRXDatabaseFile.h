@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/storage/VRXJournal.h"
 #include "platform/os/File.h"
 
 namespace vrx {
@@ -46,7 +47,24 @@ class TVRXDatabaseFile {
   // "Cannot Read from file: ..." carrying `nativeError`.
   int64_t ReadBuffer(void* buffer, int32_t nativeError, int64_t position, int64_t count);
   void WriteBuffer(const void* buffer, int32_t nativeError, int64_t position, int64_t count);
+  // With a journal attached: writes at once, outside any commit (bytes other
+  // processes must see immediately, such as the object-ID counter). Without
+  // one it is WriteBuffer.
+  void WriteBufferThrough(const void* buffer, int32_t nativeError, int64_t position,
+                          int64_t count);
+  // A real sync; with a journal attached, the commit of everything written
+  // since the last one, atomic and durable.
   void FlushFileBuffers();
+
+  // Rolls back what a crash left of an interrupted commit (see VRXJournal.h);
+  // call it right after OpenFile, before anything is read. Throws for a
+  // read-only file whose journal must be rolled back.
+  TVRXRecovery RecoverFromJournal();
+  // From now on writes and size changes are pending until FlushFileBuffers
+  // (reads see them). `shared`: other processes write the file too.
+  void AttachJournal(bool shared);
+  // The journal attached to the open file, or null.
+  TVRXJournaledFile* Journal() const { return journal_; }
 
   // Lock results are true on success and false when the bytes are held by
   // another holder or the system refused. Once the system has said that
@@ -79,6 +97,7 @@ class TVRXDatabaseFile {
 
   os::FileSystem& fileSystem_;
   std::unique_ptr<os::File> file_;
+  TVRXJournaledFile* journal_ = nullptr;  // file_ itself, when a journal is attached
   std::string fileName_;
   int accessMode_ = amRead;
   int shareMode_ = smExclusive;

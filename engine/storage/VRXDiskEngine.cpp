@@ -77,6 +77,7 @@ void TVRXDiskPageManager::ResetState() {
   DiscardAllPages();
   freeSpace_.reset();
   headerLockCount_ = 0;
+  commitPending_ = false;
   header_ = TVRXMainHeader{};
   crypto_ = TVRXCryptoHeader{};
   layout_ = TVRXLayoutBlock{};
@@ -106,7 +107,13 @@ void TVRXDiskPageManager::CreateDatabaseFile(const std::string& fileName,
   ResetState();
   password_ = password;
   SetPageSize(pageSize);
+  // A journal left by an earlier file of this name must never be applied to
+  // the new one.
+  os::FileSystem& fileSystem = file_.FileSystem();
+  const std::string journalName = JournalFileName(fileName);
+  if (fileSystem.Exists(journalName)) fileSystem.Remove(journalName);
   file_.CreateFile(fileName);
+  file_.AttachJournal(false);
   multiUser_ = false;
   exclusive_ = true;
   readOnly_ = false;
@@ -122,6 +129,9 @@ void TVRXDiskPageManager::CreateDatabaseFile(const std::string& fileName,
   file_.WriteBuffer(bytes + kCryptoHeaderOffset, 30438, cryptoOffset_, kCryptoHeaderSize);
   file_.WriteBuffer(bytes + kLayoutBlockOffset, 30444, layoutOffset_, kLayoutBlockSize);
   file_.WriteBuffer(bytes + kObjectIdOffset, 30406, objectIdOffset_, kObjectIdCounterSize);
+  // The new file is durable, directory entry included, before it is used.
+  file_.FlushFileBuffers();
+  fileSystem.SyncDirectory(os::DirectoryOf(fileName));
   freeSpace_ = std::make_unique<TVRXDatabaseFreeSpaceManager>(*this);
 }
 
@@ -169,6 +179,10 @@ void TVRXDiskPageManager::OpenDatabaseFile(const std::string& fileName,
     }
   }
   file_.OpenFile(fileName, access, share);
+  // Before anything reads the file: undo a commit a crash interrupted (a
+  // read-only opener that would have to refuses to open instead).
+  file_.RecoverFromJournal();
+  if (!readOnly) file_.AttachJournal(multiUser);
   multiUser_ = multiUser;
   exclusive_ = exclusive && !readOnly;
   readOnly_ = readOnly;
@@ -213,9 +227,17 @@ void TVRXDiskPageManager::OpenDatabaseFile(const std::string& fileName,
 
 void TVRXDiskPageManager::CloseDatabaseFile() {
   if (HasUncommittedPages()) throw EVRXException("Cannot free not commited pages", 20097);
+  // Free-space changes of sessions that never committed (pages they added
+  // and then cancelled) are still pending.
+  if (file_.Journal() != nullptr && file_.Journal()->HasPendingChanges()) {
+    LockHeaderOrThrow(20213);
+    ScopedHeaderLock unlock(*this);
+    file_.FlushFileBuffers();
+  }
   DiscardAllPages();
   freeSpace_.reset();
   headerLockCount_ = 0;
+  commitPending_ = false;
   file_.CloseFile();
 }
 
@@ -272,7 +294,9 @@ int32_t TVRXDiskPageManager::GetNextObjectID() {
     next = static_cast<int32_t>(GetU32(bytes) + 1u);
     if (file_.IsWritable()) {
       PutI32(bytes, next);
-      file_.WriteBuffer(bytes, 30404, objectIdOffset_, kObjectIdCounterSize);
+      // Other processes must see the counter at once; a counter lost in a
+      // power cut is made durable by any later commit that used the ID.
+      file_.WriteBufferThrough(bytes, 30404, objectIdOffset_, kObjectIdCounterSize);
     } else {
       // Nothing can be stored: a random offset keeps two readers' IDs apart.
       next = static_cast<int32_t>(static_cast<uint32_t>(next) +
@@ -325,7 +349,8 @@ void TVRXDiskPageManager::WritePageBytes(const void* buffer, int32_t pageNo, int
   if (offsetInPage < 0 || count < 0 || int64_t{offsetInPage} + count > PageSize())
     throw EVRXException("Error - invalid page offset = %d, page size = %d",
                         {offsetInPage, PageSize()}, 10477);
-  file_.WriteBuffer(buffer, 10475, PageOffset(pageNo) + offsetInPage, count);
+  // Direct-access files live outside any commit.
+  file_.WriteBufferThrough(buffer, 10475, PageOffset(pageNo) + offsetInPage, count);
 }
 
 bool TVRXDiskPageManager::LockPageByte(int32_t pageNo, int32_t offsetInPage) {
@@ -358,7 +383,7 @@ int32_t TVRXDiskPageManager::ReadPageCounter(int32_t pageNo) {
 void TVRXDiskPageManager::WritePageCounter(int32_t pageNo, int32_t value) {
   uint8_t bytes[4];
   PutI32(bytes, value);
-  file_.WriteBuffer(bytes, 20198, PageOffset(pageNo) + page_header::kModCounter, 4);
+  file_.WriteBufferThrough(bytes, 20198, PageOffset(pageNo) + page_header::kModCounter, 4);
 }
 
 // --- page manager slots -------------------------------------------------------------
@@ -370,16 +395,32 @@ int32_t TVRXDiskPageManager::GetTotalPageCount() {
   return header_.totalPageCount;
 }
 
+void TVRXDiskPageManager::CommitMapChangesIfShared() {
+  // Single-user: the map's changes ride with the next commit. Shared: other
+  // processes read the map from the file, so the change is committed before
+  // the header lock goes (else two processes could hand out one page).
+  if (multiUser_ && headerLockCount_ == 1) file_.FlushFileBuffers();
+}
+
 void TVRXDiskPageManager::InternalAddPage(TVRXPage& page) {
+  LockHeaderOrThrow(20231);
+  ScopedHeaderLock unlock(*this);
   page.SetPageNo(FreeSpace().AllocatePage());
+  CommitMapChangesIfShared();
   page.AllocateFreshBuffer();
 }
 
 void TVRXDiskPageManager::InternalFreePage(int32_t pageNo) {
   FreeSpace().CheckNotServicePage(pageNo);
-  // Other processes' cached copies fail revalidation from now on.
-  WritePageCounter(pageNo, kInvalidModCounter);
+  LockHeaderOrThrow(20232);
+  ScopedHeaderLock unlock(*this);
+  // Other processes' cached copies fail revalidation from now on. Part of
+  // the commit that frees the page, like the map's change.
+  uint8_t bytes[4];
+  PutI32(bytes, kInvalidModCounter);
+  file_.WriteBuffer(bytes, 20198, PageOffset(pageNo) + page_header::kModCounter, 4);
   FreeSpace().FreePage(pageNo);
+  CommitMapChangesIfShared();
 }
 
 bool TVRXDiskPageManager::InternalReadPage(TVRXPage& page) {
@@ -423,10 +464,19 @@ void TVRXDiskPageManager::ApplyChanges(int32_t sessionID) {
   // A usage error is reported before anything is written, so it never
   // leaves the header in state 1.
   CheckSessionPagesReleased(sessionID);
-  if (!HasChanges(sessionID)) return;  // nothing changed: the file stays untouched
+  // Nothing changed: the file stays untouched, unless an earlier commit
+  // failed and its writes wait for this retry.
+  if (!HasChanges(sessionID) && !commitPending_) return;
   LockHeaderOrThrow(20213);
   ScopedHeaderLock unlock(*this);
-  WriteCommit(sessionID);
+  if (HasChanges(sessionID)) WriteCommit(sessionID);
+  // Everything the commit wrote, with every free-space change since the
+  // last commit, goes to the file through the journal at once, still under
+  // the header lock. A failure leaves the file as before the commit and the
+  // writes pending (the pages stay cached as written), for a retry.
+  commitPending_ = true;
+  file_.FlushFileBuffers();
+  commitPending_ = false;
 }
 
 void TVRXDiskPageManager::WriteCommit(int32_t sessionID) {

@@ -9,9 +9,17 @@
 // Commit protocol (ApplyChanges, one clear sequence in WriteCommit):
 //   lock header -> read header -> state 1, write header -> free removed pages
 //   -> write dirty pages in ascending order -> commit counter + 1, state 2,
-//   write header -> unlock header.
-// A process that stops between the two header writes leaves state 1, which
-// the next open reports as repair-needed.
+//   write header -> journal commit -> unlock header.
+// The file carries a rollback journal (VRXJournal.h): every write of the
+// sequence, and every free-space change since the last commit, stays pending
+// until the journal commit makes them part of the file at once and durably
+// (two syncs). A crash at any moment leaves the file as after the last
+// commit or as after the interrupted one; the next open rolls back what the
+// journal describes before anything reads the file. State 1 therefore never
+// reaches the disk from this engine; a file in state 1 without a journal
+// (written by a program that crashed without one) still opens as
+// repair-needed. Writes outside commits: the object-ID counter and the
+// bytes of direct-access files go to the file at once.
 //
 // The operating system is reached only through the os::FileSystem given at
 // construction, so tests can substitute their own file layer.
@@ -133,6 +141,9 @@ class TVRXDiskPageManager : public TVRXPageManager {
  private:
   // LockHeader through RetryLock; "Database is locked" with nativeError.
   void LockHeaderOrThrow(int32_t nativeError);
+  // In multi-user mode, commits the free-space map's pending changes while
+  // the outermost header lock is held.
+  void CommitMapChangesIfShared();
   void ComputeOffsets(int64_t start, int64_t layoutBlockSize);
   void ResetState();
   void DetectReadOnly(const std::string& fileName, bool& multiUser, bool& readOnly);
@@ -152,6 +163,7 @@ class TVRXDiskPageManager : public TVRXPageManager {
   bool exclusive_ = false;
   bool readOnly_ = false;
   int headerLockCount_ = 0;
+  bool commitPending_ = false;  // a commit's journal write failed: retry it
   int lockAttempts_ = kLockRetryAttempts;
   int lockSleepMs_ = kLockRetrySleepMs;
   std::mt19937 random_;

@@ -13,8 +13,14 @@
 //
 // Every operation runs under the header lock, reloads the last used page and
 // the total page count from the file first, and writes its PFS/EAM pages and
-// the header straight to the file: allocation and freeing belong to no
-// session's transaction. Not thread-safe (the database lock serialises).
+// the header to the file at once: allocation and freeing belong to no
+// session's transaction. The file is journaled, though (VRXJournal.h), so
+// those writes are pending until the next commit of any session makes them
+// part of the file together with its pages; a multi-user manager commits
+// them before it lets the header lock go. A torn PFS or EAM page therefore
+// never reaches the disk, and a page is never free in the map while a
+// committed page still refers to it. Not thread-safe (the database lock
+// serialises).
 #pragma once
 
 #include <cstdint>

@@ -622,32 +622,62 @@ TEST(DiskEngineTest, RawPageAccess) {
   EXPECT_FALSE(other.IsPageByteLocked(pageNo, 7));
 }
 
-TEST(DiskEngineTest, FailedCommitLeavesStateOneAndKeepsTheUnwrittenPages) {
-  FullDiskFileSystem fs;
-  TVRXDiskPageManager pm(fs);
-  pm.CreateDatabaseFile("f.vrx", {});
-  const auto pageNos = AddPages(pm, 3);
-  for (int32_t pageNo : pageNos) SetText(pm, pageNo, "new" + std::to_string(pageNo));
-  fs.writesLeft = 2;  // the state-1 header and the first page get through
-  EXPECT_EQ(
-      MessageOf([&] { pm.ApplyChanges(kSession); }),
-      "Cannot Write to file: 'f.vrx' Position = " + std::to_string(pm.PageOffset(pageNos[1])) +
-          ", Count = 4096, FilePosition = " + std::to_string(pm.PageOffset(pageNos[0]) + 4096) +
-          ", FileSize = " + std::to_string(380 + 6 * 4096) +
-          ", ErrorCode:28. ErrorMessage: No space left on device - Native error: 10469");
-  EXPECT_EQ(pm.HeaderLockCount(), 0) << "the header lock is released";
-  EXPECT_TRUE(pm.HasChanges(kSession)) << "the pages not written stay in the change set";
-  EXPECT_FALSE(pm.IsCached(pageNos[1]));
-  EXPECT_TRUE(pm.IsCached(pageNos[0])) << "the written one joined the cache";
-  {
-    const auto bytes = ReadAll("f.vrx");
-    EXPECT_EQ(bytes[42], kStateCommitting);
+// A commit that cannot be written never leaves a half-written file: when
+// the journal cannot be written the file is untouched and a retry writes
+// everything; when even the rollback of the database writes fails, the
+// journal on disk brings the file back at the next open.
+TEST(DiskEngineTest, FailedCommitLeavesTheFileAsItWas) {
+  struct Case {
+    const char* name;
+    int writesLeft;  // writes that still get through
+    bool retrySucceeds;
+  };
+  const Case cases[] = {
+      {"journal write fails", 0, true},
+      {"database write and its rollback fail", 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<int32_t> pageNos;
+    std::vector<uint8_t> before;
+    {
+      FullDiskFileSystem fs;
+      TVRXDiskPageManager pm(fs);
+      pm.CreateDatabaseFile("f.vrx", {});
+      pageNos = AddPages(pm, 3);
+      before = ReadAll("f.vrx");
+      for (int32_t pageNo : pageNos) SetText(pm, pageNo, "new" + std::to_string(pageNo));
+      fs.writesLeft = c.writesLeft;
+      EXPECT_EQ(MessageOf([&] { pm.ApplyChanges(kSession); }),
+                "Cannot flush file buffers for file: 'f.vrx'. ErrorCode:28. ErrorMessage: No "
+                "space left on device - Native error: 30379");
+      EXPECT_EQ(pm.HeaderLockCount(), 0) << "the header lock is released";
+      if (c.retrySucceeds) {
+        EXPECT_EQ(ReadAll("f.vrx"), before);
+      }
+      fs.writesLeft = -1;  // the disk has room again
+      if (c.retrySucceeds) {
+        pm.ApplyChanges(kSession);  // nothing new: the failed commit's writes go
+        EXPECT_EQ(pm.MainHeader().state, kStateConsistent);
+        EXPECT_EQ(pm.MainHeader().commitCounter, 2);
+        pm.CloseDatabaseFile();
+      } else {
+        EXPECT_NE(MessageOf([&] { pm.ApplyChanges(kSession); }), "no exception");
+      }
+    }
+    TVRXDiskPageManager pm;
+    Open(pm, "f.vrx");
+    EXPECT_EQ(pm.MainHeader().state, kStateConsistent);
+    for (size_t i = 0; i < pageNos.size(); ++i) {
+      const std::string expected =
+          c.retrySucceeds ? "new" + std::to_string(pageNos[i]) : "page" + std::to_string(i);
+      EXPECT_EQ(PageText(pm, pageNos[i]), expected);
+    }
+    if (!c.retrySucceeds) {
+      pm.CloseDatabaseFile();
+      EXPECT_EQ(ReadAll("f.vrx"), before) << "rolled back at the open";
+    }
   }
-  fs.writesLeft = -1;
-  pm.ApplyChanges(kSession);  // the disk has room again
-  EXPECT_EQ(pm.MainHeader().state, kStateConsistent);
-  EXPECT_EQ(pm.MainHeader().commitCounter, 2);
-  for (int32_t pageNo : pageNos) EXPECT_EQ(PageText(pm, pageNo), "new" + std::to_string(pageNo));
 }
 
 }  // namespace
