@@ -182,7 +182,9 @@ void TVRXDiskPageManager::OpenDatabaseFile(const std::string& fileName,
   // Before anything reads the file: undo a commit a crash interrupted (a
   // read-only opener that would have to refuses to open instead).
   file_.RecoverFromJournal();
-  if (!readOnly) file_.AttachJournal(multiUser);
+  // Where other processes may write too, the journal also syncs its
+  // invalidation (see VRXJournal.h).
+  if (!readOnly) file_.AttachJournal(multiUser || !exclusive);
   multiUser_ = multiUser;
   exclusive_ = exclusive && !readOnly;
   readOnly_ = readOnly;

@@ -413,11 +413,13 @@ int TVRXJournaledFile::Invalidate(bool sync, TVRXCommitStats& stats) {
 }
 
 int TVRXJournaledFile::RollBack(int64_t originalSize, const std::vector<Interval>& intervals,
-                                const std::vector<std::vector<uint8_t>>& originals) {
+                                const std::vector<uint8_t>& journal,
+                                const std::vector<size_t>& originalAt) {
   int error = database_->SetSize(originalSize);
   for (size_t i = 0; error == 0 && i < intervals.size(); ++i) {
-    if (originals[i].empty()) continue;
-    error = database_->Write(intervals[i].begin, originals[i].data(), originals[i].size());
+    if (originalAt[i] == 0) continue;
+    error = database_->Write(intervals[i].begin, journal.data() + originalAt[i],
+                             static_cast<size_t>(intervals[i].end - intervals[i].begin));
   }
   if (error == 0 && syncs_) error = database_->Sync();
   TVRXCommitStats ignored;
@@ -465,36 +467,50 @@ int TVRXJournaledFile::Commit() {
     }
   }
 
-  // Journal image and the originals (kept for an immediate rollback).
-  std::vector<std::vector<uint8_t>> originals(intervals.size());
-  std::vector<uint8_t> journal(kJournalHeaderSize);
+  // The journal image, built in one buffer; the original images in it also
+  // serve an immediate rollback (originalAt: where each one starts, 0 for
+  // none).
+  size_t journalSize = kJournalHeaderSize;
+  for (const Interval& interval : intervals) {
+    journalSize += kJournalRecordHeaderSize;
+    if (interval.end <= originalSize) journalSize += static_cast<size_t>(interval.end - interval.begin);
+  }
+  std::vector<uint8_t> journal(journalSize);
+  std::vector<size_t> originalAt(intervals.size(), 0);
   std::vector<uint8_t> scratch;
+  size_t at = kJournalHeaderSize;
   for (size_t i = 0; i < intervals.size(); ++i) {
     const Interval& interval = intervals[i];
     const auto length = static_cast<size_t>(interval.end - interval.begin);
+    uint8_t* record = journal.data() + at;
+    at += kJournalRecordHeaderSize;
     uint8_t flags = 0;
     uint32_t newCrc = 0;
     if (interval.end <= originalSize) {
       flags |= kHasOriginal;
-      originals[i].resize(length);
-      if (const int error = ReadExactly(*database_, interval.begin, originals[i].data(), length);
+      originalAt[i] = at;
+      if (const int error = ReadExactly(*database_, interval.begin, journal.data() + at, length);
           error != 0)
         return error;
+      at += length;
     }
     if (interval.end <= newSize) {
       flags |= kHasCheck;
-      scratch.resize(length);
-      if (const int error = ReadLogical(interval.begin, scratch.data(), length); error != 0)
-        return error;
-      newCrc = Crc(0, scratch.data(), length);
+      // Most intervals are exactly one pending write: checksum it in place.
+      const auto exact = pending_.find(interval.begin);
+      if (exact != pending_.end() && exact->second.size() == length) {
+        newCrc = Crc(0, exact->second.data(), length);
+      } else {
+        scratch.resize(length);
+        if (const int error = ReadLogical(interval.begin, scratch.data(), length); error != 0)
+          return error;
+        newCrc = Crc(0, scratch.data(), length);
+      }
     }
-    uint8_t record[kJournalRecordHeaderSize] = {};
     Put64(record, static_cast<uint64_t>(interval.begin));
     Put32(record + 8, static_cast<uint32_t>(length));
     record[12] = flags;
     Put32(record + 16, newCrc);
-    journal.insert(journal.end(), record, record + sizeof record);
-    journal.insert(journal.end(), originals[i].begin(), originals[i].end());
   }
   const uint32_t salt = saltBase_ + (++saltCounter_) * 0x9E3779B9u;
   uint8_t* header = journal.data();
@@ -540,7 +556,7 @@ int TVRXJournaledFile::Commit() {
     ++stats.syncs;
   }
   if (error != 0) {
-    if (RollBack(originalSize, intervals, originals) != 0) broken_ = true;
+    if (RollBack(originalSize, intervals, journal, originalAt) != 0) broken_ = true;
     return error;
   }
 

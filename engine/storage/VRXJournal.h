@@ -160,7 +160,7 @@ class TVRXJournaledFile final : public os::File {
   int ReadLogical(int64_t offset, uint8_t* buffer, size_t count);
   int OpenJournal(TVRXCommitStats& stats);
   int RollBack(int64_t originalSize, const std::vector<Interval>& intervals,
-               const std::vector<std::vector<uint8_t>>& originals);
+               const std::vector<uint8_t>& journal, const std::vector<size_t>& originalAt);
   int Invalidate(bool sync, TVRXCommitStats& stats);
 
   os::FileSystem& fileSystem_;
