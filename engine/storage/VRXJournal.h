@@ -28,9 +28,11 @@
 // recovery tells a finished commit from an interrupted one by itself: when
 // the database's size and every range the journal names already match the
 // new-content checksums, the commit is complete and the journal is dropped
-// instead of rolled back. A database shared between processes syncs step c
-// as well (three syncs), since another process's direct writes could make a
-// finished commit look unfinished.
+// instead of rolled back. A database other processes may write (opened
+// multi-user, or without exclusive access) syncs step c as well (three
+// syncs), since another process's direct writes could make a finished
+// commit look unfinished; so does this process before its first write that
+// bypasses the journal (WriteThrough).
 //
 // Journal file: the database file name + "-journal". Little-endian.
 //   header, 64 bytes at offset 0
