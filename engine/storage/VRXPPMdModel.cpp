@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace vrx::ppmd {
@@ -757,10 +758,12 @@ int Model::DecodeSymbol(RangeDecoder& rc) {
     } while (minContext_->numStats == numMasked);
 
     mc = minContext_;
+    // Every state is written to ps, only the open ones advance the count;
+    // ps has room for one state of each symbol.
+    if (mc->numStats > std::size(ps)) ThrowInconsistent();
     State* s = Stats(mc);
     uint32_t sum = 0;
     unsigned nonMasked = 0;
-    // Every state is written to ps, only the open ones advance the count.
     for (unsigned i = mc->numStats; i != 0; --i, ++s) {
       const unsigned keep = charMask_[s->symbol];
       ps[nonMasked] = s;
