@@ -606,6 +606,7 @@ void Model::EncodeSymbol(RangeEncoder& rc, int symbol) {
   if (mc->numStats != 1) {
     State* s = Stats(mc);
     if (s->symbol == symbol) {
+      Prefetch(s);
       rc.Encode(0, s->freq, mc->summFreq);
       foundState_ = s;
       Update1First();
@@ -615,6 +616,7 @@ void Model::EncodeSymbol(RangeEncoder& rc, int symbol) {
     uint32_t sum = s->freq;
     for (unsigned i = mc->numStats - 1u; i != 0; --i) {
       if ((++s)->symbol == symbol) {
+        Prefetch(s);
         rc.Encode(sum, s->freq, mc->summFreq);
         foundState_ = s;
         Update1();
@@ -630,6 +632,7 @@ void Model::EncodeSymbol(RangeEncoder& rc, int symbol) {
     uint16_t* prob = BinSumm();
     State* s = OneState(mc);
     if (s->symbol == symbol) {
+      Prefetch(s);
       rc.EncodeBit0(*prob);
       *prob = static_cast<uint16_t>(*prob + (1u << kIntBits) - GetMean(*prob));
       foundState_ = s;
@@ -687,6 +690,7 @@ void Model::EncodeSymbol(RangeEncoder& rc, int symbol) {
     See* see = MakeEscFreq(mc->numStats - nonMasked, nonMasked, &escFreq);
     const uint32_t total = sum + escFreq;
     if (found != nullptr) {
+      Prefetch(found);
       rc.Encode(low, found->freq, total);
       SeeUpdate(see);
       foundState_ = found;
@@ -706,6 +710,7 @@ int Model::DecodeSymbol(RangeDecoder& rc) {
     const uint32_t count = rc.GetThreshold(mc->summFreq);
     uint32_t hiCnt = s->freq;
     if (count < hiCnt) {
+      Prefetch(s);
       rc.Decode(0, s->freq);
       foundState_ = s;
       const int symbol = s->symbol;
@@ -715,6 +720,7 @@ int Model::DecodeSymbol(RangeDecoder& rc) {
     prevSuccess_ = 0;
     for (unsigned i = mc->numStats - 1u; i != 0; --i) {
       if ((hiCnt += (++s)->freq) > count) {
+        Prefetch(s);
         rc.Decode(hiCnt - s->freq, s->freq);
         foundState_ = s;
         const int symbol = s->symbol;
@@ -732,6 +738,7 @@ int Model::DecodeSymbol(RangeDecoder& rc) {
     State* s = OneState(mc);
     const uint32_t count = rc.GetBinThreshold();
     if (count < *prob) {
+      Prefetch(s);
       rc.DecodeBit0(*prob);
       *prob = static_cast<uint16_t>(*prob + (1u << kIntBits) - GetMean(*prob));
       foundState_ = s;
@@ -780,6 +787,7 @@ int Model::DecodeSymbol(RangeDecoder& rc) {
       uint32_t hiCnt = ps[0]->freq;
       while (hiCnt <= count) hiCnt += ps[++k]->freq;
       s = ps[k];
+      Prefetch(s);
       rc.Decode(hiCnt - s->freq, s->freq);
       SeeUpdate(see);
       foundState_ = s;
