@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "app/core/PairingEngine.h"
+#include "tests/support/TestSupport.h"
 
 namespace pelvaro::testing_support {
+
+using pelvaro::test::ReadFile;
+using pelvaro::test::WriteFile;
 
 class ScriptedDialogs : public PairingDialogs {
  public:
@@ -56,18 +60,6 @@ class RecordingView : public PairingView {
   int weightsChanged = 0;
   int matchingChanged = 0;
 };
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-inline void WriteFile(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // An engine whose command lines are "run by the user": with manual match on,
 // each solver line arrives as a message, and the next scripted wm.out text is

@@ -12,9 +12,12 @@
 #include "engine/query/VRXValueBytes.h"
 #include "engine/storage/VRXExcept.h"
 #include "tests/support/LocaleForTest.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
+
+using pelvaro::test::MessageOf;
 
 using A = TVRXAdvancedFieldType;
 using B = TVRXBaseFieldType;
@@ -138,15 +141,6 @@ const char* const kCanonicalBase[] = {"CHAR",     "WIDECHAR", "STRING",   "WIDES
                                       "CARDINAL", "SINGLE",   "FLOAT",    "EXTENDED",   "DATE",
                                       "TIME",     "DATETIME", "BLOB",     "MEMO",       "WIDEMEMO",
                                       "LOGICAL",  "CURRENCY", "BYTES",    "VARBYTES"};
-
-std::string MessageOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EVRXException& e) {
-    return e.Message();
-  }
-  return "(no error)";
-}
 
 TEST(TypeTable, RowsInOrder) {
   const auto table = SQLFieldTypes();

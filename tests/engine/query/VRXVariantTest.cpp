@@ -15,21 +15,15 @@
 #include "engine/storage/VRXMemory.h"
 #include "engine/storage/VRXStream.h"
 #include "tests/support/LocaleForTest.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
 
+using pelvaro::test::MessageOf;
+
 using B = TVRXBaseFieldType;
 using pelvaro::test::TestLocaleIsCzech;
-
-std::string MessageOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EVRXException& e) {
-    return e.Message();
-  }
-  return "(no error)";
-}
 
 TVRXVariant Int(int32_t v) {
   TVRXVariant x;

@@ -25,9 +25,13 @@
 #include "engine/storage/VRXJournal.h"
 #include "engine/storage/VRXPageLayout.h"
 #include "tests/support/FaultFileSystem.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
+
+using pelvaro::test::ReadAll;
+using pelvaro::test::WriteAll;
 
 using test::CrashMode;
 using test::FaultFileSystem;
@@ -38,20 +42,6 @@ constexpr uint16_t kPageSize = 1024;
 constexpr uint16_t kExtentSize = 4;
 constexpr int32_t kSession = 1;
 constexpr int32_t kOtherSession = 2;
-
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  Bytes bytes(static_cast<size_t>(in.tellg()));
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
-
-void WriteAll(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // The file with every page's modification counter blanked: counters start
 // at random values, everything else of the workload is deterministic.

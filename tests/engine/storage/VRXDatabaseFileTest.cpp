@@ -14,19 +14,12 @@
 
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXPageLayout.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
 
-template <typename Call>
-std::string MessageOf(Call call) {
-  try {
-    call();
-  } catch (const EVRXException& e) {
-    return e.Message();
-  }
-  return "no exception";
-}
+using pelvaro::test::MessageOf;
 
 // A file layer whose reads and locks fail with chosen errors.
 class FailingFile final : public os::File {

@@ -15,20 +15,13 @@
 #include "engine/storage/VRXDiskEngine.h"
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXFreeSpace.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
+using pelvaro::test::ReadAll;
+using pelvaro::test::WriteAll;
 
 // A database with pages of several types, a chain, object IDs and freed pages.
 std::vector<uint8_t> MakeDatabase() {

@@ -18,32 +18,16 @@
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXFreeSpace.h"
 #include "engine/storage/VRXMemory.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
 
+using pelvaro::test::MessageOf;
+using pelvaro::test::ReadAll;
+using pelvaro::test::WriteAll;
+
 constexpr int32_t kSession = 1;
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-template <typename Call>
-std::string MessageOf(Call call) {
-  try {
-    call();
-  } catch (const EVRXException& e) {
-    return e.Message();
-  }
-  return "no exception";
-}
 
 struct OpenResult {
   bool multiUser;

@@ -13,19 +13,12 @@
 #include "engine/storage/VRXDiskEngine.h"
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXPage.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
 
-template <typename Call>
-std::string MessageOf(Call call) {
-  try {
-    call();
-  } catch (const EVRXException& e) {
-    return e.Message();
-  }
-  return "no exception";
-}
+using pelvaro::test::MessageOf;
 
 class FreeSpaceTest : public testing::Test {
  protected:

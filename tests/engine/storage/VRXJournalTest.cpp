@@ -13,8 +13,12 @@
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXJournal.h"
 #include "tests/support/FaultFileSystem.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
+
+using pelvaro::test::ReadAll;
+using pelvaro::test::WriteAll;
 
 using vrx::JournalFileName;
 using vrx::RecoverFromJournal;
@@ -25,20 +29,6 @@ using vrx::test::FaultFileSystem;
 using Bytes = std::vector<uint8_t>;
 
 const std::string kDb = "db";
-
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  Bytes bytes(static_cast<size_t>(in.tellg()));
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
-
-void WriteAll(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 Bytes Random(size_t count, uint32_t seed) {
   std::mt19937 random(seed);

@@ -13,9 +13,12 @@
 
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXMemory.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
+
+using pelvaro::test::MessageOf;
 
 namespace fs = std::filesystem;
 
@@ -42,16 +45,6 @@ std::vector<uint8_t> ReadAll(TVRXStream& stream) {
 void WriteAll(TVRXStream& stream, const std::vector<uint8_t>& data) {
   ASSERT_EQ(stream.Write(data.data(), static_cast<int32_t>(data.size())),
             static_cast<int32_t>(data.size()));
-}
-
-template <typename F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no exception)";
 }
 
 // ------------------------------------------------------------ memory stream

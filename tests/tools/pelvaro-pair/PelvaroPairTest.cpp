@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os/Process.h"
+#include "tests/support/TestSupport.h"
 
 #ifndef PELVARO_PAIR_PATH
 #error "PELVARO_PAIR_PATH and WMATCH_DIR name the built programs"
@@ -20,16 +21,8 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using pelvaro::test::ReadFile;
+using pelvaro::test::WriteFile;
 
 struct ToolRun {
   int exitCode = -1;

@@ -14,20 +14,13 @@
 
 #include "engine/storage/VRXDiskEngine.h"
 #include "tools/vrxcheck/VRXCheck.h"
+#include "tests/support/TestSupport.h"
 
 namespace vrx {
 namespace {
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
+using pelvaro::test::ReadAll;
+using pelvaro::test::WriteAll;
 
 // Pages 2..7: 2 -> 3 a chain of records, 4 an index page, 5 freed, 6 and 7
 // blobs. Total 14 pages, last used 7.

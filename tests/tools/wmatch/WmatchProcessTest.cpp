@@ -20,11 +20,15 @@
 
 #include "tests/tools/wmatch/WmatchMalformedCases.h"
 #include "tests/tools/wmatch/WmatchTestGraphs.h"
+#include "tests/support/TestSupport.h"
 
 extern char** environ;
 
 namespace pelvaro::wmatch {
 namespace {
+
+using pelvaro::test::ReadFile;
+using pelvaro::test::WriteFile;
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -34,15 +38,6 @@ struct RunResult {
   std::string out;
   std::string err;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Runs wmatch with the given arguments in the current directory; standard
 // input comes from stdinPath, standard output goes to stdoutPath.
