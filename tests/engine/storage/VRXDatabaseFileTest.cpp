@@ -14,6 +14,7 @@
 
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXPageLayout.h"
+#include "tests/support/ForwardingFileSystem.h"
 #include "tests/support/TestSupport.h"
 
 namespace vrx {
@@ -22,58 +23,36 @@ namespace {
 using pelvaro::test::MessageOf;
 
 // A file layer whose reads and locks fail with chosen errors.
-class FailingFile final : public os::File {
+class FailingFile final : public pelvaro::test::ForwardingFile {
  public:
   FailingFile(std::unique_ptr<os::File> inner, int readError, int lockError)
-      : inner_(std::move(inner)), readError_(readError), lockError_(lockError) {}
+      : ForwardingFile(std::move(inner)), readError_(readError), lockError_(lockError) {}
   int Read(int64_t o, void* b, size_t c, size_t& d) override {
     d = 0;
-    return readError_ != 0 ? readError_ : inner_->Read(o, b, c, d);
+    return readError_ != 0 ? readError_ : ForwardingFile::Read(o, b, c, d);
   }
-  int Write(int64_t o, const void* b, size_t c) override { return inner_->Write(o, b, c); }
-  int GetSize(int64_t& s) override { return inner_->GetSize(s); }
-  int SetSize(int64_t s) override { return inner_->SetSize(s); }
-  int Sync() override { return inner_->Sync(); }
   int Lock(int64_t o, int64_t l) override {
     ++lockCalls;
-    return lockError_ != 0 ? lockError_ : inner_->Lock(o, l);
+    return lockError_ != 0 ? lockError_ : ForwardingFile::Lock(o, l);
   }
   int Unlock(int64_t o, int64_t l) override {
-    return lockError_ != 0 ? lockError_ : inner_->Unlock(o, l);
+    return lockError_ != 0 ? lockError_ : ForwardingFile::Unlock(o, l);
   }
-  int Probe(int64_t o, int64_t l, bool& locked) override { return inner_->Probe(o, l, locked); }
-  int Close() override { return inner_->Close(); }
-  bool Writable() const override { return inner_->Writable(); }
   static inline int lockCalls = 0;
 
  private:
-  std::unique_ptr<os::File> inner_;
   int readError_;
   int lockError_;
 };
 
-class FailingFileSystem final : public os::FileSystem {
+class FailingFileSystem final : public pelvaro::test::ForwardingFileSystem {
  public:
   int readError = 0;
   int lockError = 0;
-  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o, int& e) override {
-    auto inner = os::PosixFileSystem().Open(p, o, e);
-    if (!inner) return nullptr;
-    return std::make_unique<FailingFile>(std::move(inner), readError, lockError);
-  }
-  bool Exists(const std::string& p) override { return os::PosixFileSystem().Exists(p); }
-  int Remove(const std::string& p) override { return os::PosixFileSystem().Remove(p); }
-  int SyncDirectory(const std::string& d) override {
-    return os::PosixFileSystem().SyncDirectory(d);
-  }
-  int GetReadOnlyAttribute(const std::string& p, bool& r) override {
-    return os::PosixFileSystem().GetReadOnlyAttribute(p, r);
-  }
-  int RewriteAttributes(const std::string& p) override {
-    return os::PosixFileSystem().RewriteAttributes(p);
-  }
-  int ClearReadOnlyAttribute(const std::string& p) override {
-    return os::PosixFileSystem().ClearReadOnlyAttribute(p);
+
+ protected:
+  std::unique_ptr<os::File> Wrap(std::unique_ptr<os::File> file) override {
+    return std::make_unique<FailingFile>(std::move(file), readError, lockError);
   }
 };
 

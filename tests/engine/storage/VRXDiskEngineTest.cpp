@@ -18,6 +18,7 @@
 #include "engine/storage/VRXExcept.h"
 #include "engine/storage/VRXFreeSpace.h"
 #include "engine/storage/VRXMemory.h"
+#include "tests/support/ForwardingFileSystem.h"
 #include "tests/support/TestSupport.h"
 
 namespace vrx {
@@ -69,52 +70,27 @@ void SetText(TVRXDiskPageManager& pm, int32_t pageNo, const std::string& text,
 }
 
 // A file layer whose writes fail from the armed count on (ENOSPC).
-class FullDiskFileSystem final : public os::FileSystem {
+class FullDiskFileSystem final : public pelvaro::test::ForwardingFileSystem {
  public:
   int writesLeft = -1;  // -1: never fail
 
-  class FullDiskFile final : public os::File {
+ protected:
+  class FullDiskFile final : public pelvaro::test::ForwardingFile {
    public:
     FullDiskFile(std::unique_ptr<os::File> inner, FullDiskFileSystem& fs)
-        : inner_(std::move(inner)), fs_(fs) {}
-    int Read(int64_t o, void* b, size_t c, size_t& d) override { return inner_->Read(o, b, c, d); }
+        : ForwardingFile(std::move(inner)), fs_(fs) {}
     int Write(int64_t o, const void* b, size_t c) override {
       if (fs_.writesLeft == 0) return ENOSPC;
       if (fs_.writesLeft > 0) --fs_.writesLeft;
-      return inner_->Write(o, b, c);
+      return ForwardingFile::Write(o, b, c);
     }
-    int GetSize(int64_t& s) override { return inner_->GetSize(s); }
-    int SetSize(int64_t s) override { return inner_->SetSize(s); }
-    int Sync() override { return inner_->Sync(); }
-    int Lock(int64_t o, int64_t l) override { return inner_->Lock(o, l); }
-    int Unlock(int64_t o, int64_t l) override { return inner_->Unlock(o, l); }
-    int Probe(int64_t o, int64_t l, bool& x) override { return inner_->Probe(o, l, x); }
-    int Close() override { return inner_->Close(); }
-    bool Writable() const override { return inner_->Writable(); }
 
    private:
-    std::unique_ptr<os::File> inner_;
     FullDiskFileSystem& fs_;
   };
 
-  std::unique_ptr<os::File> Open(const std::string& p, const os::OpenOptions& o, int& e) override {
-    auto inner = os::PosixFileSystem().Open(p, o, e);
-    if (!inner) return nullptr;
-    return std::make_unique<FullDiskFile>(std::move(inner), *this);
-  }
-  bool Exists(const std::string& p) override { return os::PosixFileSystem().Exists(p); }
-  int Remove(const std::string& p) override { return os::PosixFileSystem().Remove(p); }
-  int SyncDirectory(const std::string& d) override {
-    return os::PosixFileSystem().SyncDirectory(d);
-  }
-  int GetReadOnlyAttribute(const std::string& p, bool& r) override {
-    return os::PosixFileSystem().GetReadOnlyAttribute(p, r);
-  }
-  int RewriteAttributes(const std::string& p) override {
-    return os::PosixFileSystem().RewriteAttributes(p);
-  }
-  int ClearReadOnlyAttribute(const std::string& p) override {
-    return os::PosixFileSystem().ClearReadOnlyAttribute(p);
+  std::unique_ptr<os::File> Wrap(std::unique_ptr<os::File> file) override {
+    return std::make_unique<FullDiskFile>(std::move(file), *this);
   }
 };
 
