@@ -35,11 +35,11 @@
 
 #include <unistd.h>
 
-#include "engine/storage/VRXDiskEngine.h"
-#include "engine/storage/VRXExcept.h"
-#include "engine/storage/VRXFreeSpace.h"
-#include "engine/storage/VRXJournal.h"
-#include "engine/storage/VRXPageLayout.h"
+#include "engine/storage/pages/VRXDiskEngine.h"
+#include "engine/base/VRXExcept.h"
+#include "engine/storage/pages/VRXFreeSpace.h"
+#include "engine/storage/file/VRXJournal.h"
+#include "engine/storage/pages/VRXPageLayout.h"
 #include "platform/os/TempFiles.h"
 
 namespace {

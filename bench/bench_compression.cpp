@@ -26,7 +26,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "engine/storage/VRXCompression.h"
+#include "engine/storage/compression/VRXCompression.h"
 
 namespace {
 

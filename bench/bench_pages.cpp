@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/VRXDiskEngine.h"
-#include "engine/storage/VRXExcept.h"
+#include "engine/storage/pages/VRXDiskEngine.h"
+#include "engine/base/VRXExcept.h"
 #include "platform/os/TempFiles.h"
 
 namespace {

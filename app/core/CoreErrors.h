@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/storage/VRXExcept.h"
+#include "engine/base/VRXExcept.h"
 
 namespace pelvaro {
 

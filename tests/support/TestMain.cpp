@@ -38,6 +38,17 @@ class TempDirPerTest : public testing::EmptyTestEventListener {
 
 }  // namespace
 
+// The sanitizers' options travel with every test executable, so that a test
+// run by hand behaves as under CTest: known leaks of the GUI libraries are
+// suppressed (none of ours), and undefined behaviour stops the test with a
+// stack trace.
+extern "C" const char* __lsan_default_options() {
+  return "suppressions=" PELVARO_LSAN_SUPPRESSIONS;
+}
+extern "C" const char* __ubsan_default_options() {
+  return "print_stacktrace=1:halt_on_error=1";
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleMock(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new TempDirPerTest);

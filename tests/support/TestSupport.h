@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/storage/VRXExcept.h"
+#include "engine/base/VRXExcept.h"
 
 namespace pelvaro::test {
 

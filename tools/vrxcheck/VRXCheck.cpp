@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/VRXDiskEngine.h"
-#include "engine/storage/VRXExcept.h"
-#include "engine/storage/VRXFreeSpace.h"
-#include "engine/storage/VRXPageLayout.h"
+#include "engine/storage/pages/VRXDiskEngine.h"
+#include "engine/base/VRXExcept.h"
+#include "engine/storage/pages/VRXFreeSpace.h"
+#include "engine/storage/pages/VRXPageLayout.h"
 
 namespace vrx::check {
 
@@ -56,7 +56,7 @@ class Checker {
     for (int32_t p = 0; p < h.totalPageCount; ++p) {
       std::fill(page.begin(), page.end(), 0);
       pm_.ReadPageBytes(page.data(), p, h.pageSize, 0);
-      const uint16_t type = GetU16(page.data() + page_header::kPageType);
+      const uint16_t type = bytes::LoadU16(page.data() + page_header::kPageType);
       if (map.IsServicePage(p)) {
         if (p > h.lastUsedPage) continue;  // not written yet
         const uint16_t wanted = p % map.PagesPerPfsPage() == 0 ? ptPFS : ptEAM;
@@ -86,7 +86,7 @@ class Checker {
         Problem(at + "in use but has page type " + std::to_string(type));
         continue;
       }
-      if (GetI32(page.data() + page_header::kModCounter) == kInvalidModCounter)
+      if (bytes::LoadI32(page.data() + page_header::kModCounter) == kInvalidModCounter)
         Problem(at + "in use but marked as freed");
       ++byType[std::string(PageTypeName(type))];
     }
@@ -95,7 +95,7 @@ class Checker {
       if (!used[static_cast<size_t>(p)] || map.IsServicePage(p)) continue;
       uint8_t next[4];
       pm_.ReadPageBytes(next, p, 4, page_header::kNextPage);
-      const int32_t to = GetI32(next);
+      const int32_t to = bytes::LoadI32(next);
       if (to == -1) continue;
       const std::string at = "page " + std::to_string(p) + ": next page " + std::to_string(to);
       if (to < 0 || to >= h.totalPageCount)
@@ -145,7 +145,7 @@ class Checker {
  private:
   static std::string TypeText(const uint8_t* page) {
     if (!PageSignatureValid(page)) return "no page signature";
-    const uint16_t type = GetU16(page + page_header::kPageType);
+    const uint16_t type = bytes::LoadU16(page + page_header::kPageType);
     if (type > kLastPageType) return "page type " + std::to_string(type);
     return std::string(PageTypeName(type));
   }
@@ -173,7 +173,7 @@ int CheckDatabaseFile(const std::string& fileName, std::ostream& out) {
   try {
     uint8_t counter[4] = {};
     pm.DatabaseFile().ReadBuffer(counter, 30400, pm.ObjectIdOffset(), 4);
-    checker.PrintHeader(GetI32(counter));
+    checker.PrintHeader(bytes::LoadI32(counter));
     if (pm.MainHeader().state != kStateConsistent)
       checker.Problem("header state is " + std::to_string(pm.MainHeader().state) +
                       ": a commit was interrupted, repair needed");

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/VRXDiskEngine.h"
+#include "engine/storage/pages/VRXDiskEngine.h"
 #include "tools/vrxcheck/VRXCheck.h"
 #include "tests/support/TestSupport.h"
 
