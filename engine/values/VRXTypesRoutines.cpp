@@ -170,13 +170,14 @@ TVRXAdvancedFieldType CommonAdvancedType(TVRXAdvancedFieldType left, TVRXAdvance
   return AdvancedTypeOf(common);
 }
 
-int CompareValues(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
-                  TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
-                  bool rightNull, bool ignoreCase, int32_t charCount) {
-  if (leftNull || rightNull) {
-    if (leftNull && rightNull) return kCompareBothNull;
-    return leftNull ? kCompareLeftNull : kCompareRightNull;
+int CompareValues(const TVRXRawValue& leftValue, const TVRXRawValue& rightValue,
+                  const TVRXCompareOptions& options) {
+  if (leftValue.isNull || rightValue.isNull) {
+    if (leftValue.isNull && rightValue.isNull) return kCompareBothNull;
+    return leftValue.isNull ? kCompareLeftNull : kCompareRightNull;
   }
+  const B leftType = leftValue.type;
+  const B rightType = rightValue.type;
   B common = leftType;
   if (leftType != rightType || leftType == B::Memo) {
     common = CommonBaseType(leftType, rightType, true);
@@ -184,6 +185,10 @@ int CompareValues(const void* left, int32_t leftSize, const void* right, int32_t
       throw EVRXException("Cannot compare Incompatible DataTypes: '%s' and '%s'",
                           {BaseTypeName(leftType), BaseTypeName(rightType)}, 30044);
   }
+  const void* left = leftValue.data;
+  const void* right = rightValue.data;
+  int32_t leftSize = leftValue.size;
+  int32_t rightSize = rightValue.size;
   if (left == nullptr || right == nullptr) throw EVRXException("Value is Null", 30140);
   // Only the side whose type differs is converted; the temporary is freed
   // when this call ends, whatever way it ends.
@@ -203,14 +208,13 @@ int CompareValues(const void* left, int32_t leftSize, const void* right, int32_t
   } else {
     CheckValueSize(rightSize, rightType);
   }
-  return CompareSameType(left, leftSize, right, rightSize, common, ignoreCase, charCount);
+  return CompareSameType(left, leftSize, right, rightSize, common, options.ignoreCase,
+                         options.charCount);
 }
 
-int CompareKeys(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
-                TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
-                bool rightNull, bool ignoreCase, int32_t charCount) {
-  switch (CompareValues(left, leftSize, right, rightSize, leftType, rightType, leftNull, rightNull,
-                        ignoreCase, charCount)) {
+int CompareKeys(const TVRXRawValue& left, const TVRXRawValue& right,
+                const TVRXCompareOptions& options) {
+  switch (CompareValues(left, right, options)) {
     case kCompareLess:
     case kCompareLeftNull:
       return -1;

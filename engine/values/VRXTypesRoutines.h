@@ -33,23 +33,36 @@ enum TVRXCompareResult : int {
   kCompareBothNull = 5,
 };
 
-// Compares two values given as storage bytes (`leftSize`/`rightSize` bytes).
-// Different types are brought to CommonBaseType(left, right, true); only the
-// side not of that type is converted, into a temporary buffer. Text compares
-// with the locale collation in string-sort mode over `charCount` characters
-// (-1 = the whole text), case-insensitively when asked.
+// One side of a comparison: a value as storage bytes (`size` bytes of
+// `type` at `data`), or SQL NULL. The bytes are only read.
+struct TVRXRawValue {
+  const void* data = nullptr;
+  int32_t size = 0;
+  TVRXBaseFieldType type = TVRXBaseFieldType::Unknown;
+  bool isNull = false;
+};
+
+// How texts compare: case-insensitively when asked, over the first
+// `charCount` characters (-1 = the whole text). Other types ignore both.
+struct TVRXCompareOptions {
+  bool ignoreCase = false;
+  int32_t charCount = -1;
+};
+
+// Compares two values given as storage bytes. Different types are brought
+// to CommonBaseType(left, right, true); only the side not of that type is
+// converted, into a temporary buffer. Text compares with the locale
+// collation in string-sort mode. Returns a TVRXCompareResult.
 // Throws "Cannot compare Incompatible DataTypes: '%s' and '%s'" (30044),
 // "Value is Null" (30140) for a non-NULL side without buffer, "Unknown
 // DataType: '%s'" (30047) for a type without ordering, the conversion errors,
 // and the collation errors 30045 (ANSI) and 30046 (wide).
-int CompareValues(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
-                  TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
-                  bool rightNull, bool ignoreCase, int32_t charCount);
+int CompareValues(const TVRXRawValue& left, const TVRXRawValue& right,
+                  const TVRXCompareOptions& options = {});
 
 // Index key order: -1 for less or only the left NULL, +1 for greater or only
 // the right NULL, 0 for equal or both NULL (NULL before every value).
-int CompareKeys(const void* left, int32_t leftSize, const void* right, int32_t rightSize,
-                TVRXBaseFieldType leftType, TVRXBaseFieldType rightType, bool leftNull,
-                bool rightNull, bool ignoreCase, int32_t charCount);
+int CompareKeys(const TVRXRawValue& left, const TVRXRawValue& right,
+                const TVRXCompareOptions& options = {});
 
 }  // namespace vrx

@@ -448,17 +448,18 @@ int32_t TVRXVariant::CharLength() const {
 
 // ---- comparison ----
 
-int TVRXVariant::Compare(const TVRXVariant& other, bool rawCodes, bool partial,
-                         bool ignoreCase) const {
-  int32_t count = -1;
-  if (partial) {
+int TVRXVariant::Compare(const TVRXVariant& other, const CompareOptions& options) const {
+  TVRXCompareOptions textOptions;
+  textOptions.ignoreCase = options.ignoreCase;
+  if (options.partial) {
     const int32_t mine = CharLength();
     const int32_t theirs = other.CharLength();
-    if (mine >= 0 && theirs >= 0) count = mine < theirs ? mine : theirs;
+    if (mine >= 0 && theirs >= 0) textOptions.charCount = mine < theirs ? mine : theirs;
   }
-  const int result = CompareValues(data_, dataSize_, other.data_, other.dataSize_, dataType_,
-                                   other.dataType_, IsNull(), other.IsNull(), ignoreCase, count);
-  if (rawCodes) return result;
+  const int result = CompareValues({data_, dataSize_, dataType_, IsNull()},
+                                   {other.data_, other.dataSize_, other.dataType_, other.IsNull()},
+                                   textOptions);
+  if (options.rawCodes) return result;
   switch (result) {
     case kCompareLeftNull:
       return kCompareLess;

@@ -178,10 +178,19 @@ class TVRXVariant {
 
   // ---- comparison ----
 
-  // CompareValues of both values. `partial` compares two texts over the
-  // shorter CharLength only (a prefix match). Without `rawCodes` the NULL
-  // codes 3, 4, 5 become 1, 2, 0 (NULL sorts first, NULLs are equal).
-  int Compare(const TVRXVariant& other, bool rawCodes, bool partial, bool ignoreCase) const;
+  // How Compare treats NULLs and texts.
+  struct CompareOptions {
+    // Keep CompareValues' NULL codes 3, 4, 5; otherwise they become 1, 2, 0
+    // (NULL sorts first, NULLs are equal).
+    bool rawCodes = false;
+    // Compare two texts over the shorter CharLength only (a prefix match).
+    bool partial = false;
+    bool ignoreCase = false;
+  };
+
+  // CompareValues of both values; a TVRXCompareResult.
+  int Compare(const TVRXVariant& other, const CompareOptions& options) const;
+  int Compare(const TVRXVariant& other) const { return Compare(other, CompareOptions{}); }
 
   // ---- value stream form ----
   //

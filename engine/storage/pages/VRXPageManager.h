@@ -60,23 +60,24 @@ class TVRXPageManager {
   TVRXPageManager(const TVRXPageManager&) = delete;
   TVRXPageManager& operator=(const TVRXPageManager&) = delete;
 
-  // --- virtual operations, in slot order ---
-  virtual int32_t GetTotalPageCount();              // 0
-  virtual void LoadFromStream(TVRXStream& stream);  // 1: nothing here
-  virtual void SaveToStream(TVRXStream& stream);    // 2: nothing here
-  // 3: gives the page a number and a fresh buffer.
+  // --- operations an engine overrides ---
+  virtual int32_t GetTotalPageCount();
+  // The base keeps no state in a stream: both do nothing here.
+  virtual void LoadFromStream(TVRXStream& stream);
+  virtual void SaveToStream(TVRXStream& stream);
+  // Gives the page a number and a fresh buffer.
   virtual void InternalAddPage(TVRXPage& page) = 0;
-  // 4: returns the number to free space.
+  // Returns the number to free space.
   virtual void InternalFreePage(int32_t pageNo) = 0;
-  // 5: fills the page's buffer (allocating it); false when the read failed.
+  // Fills the page's buffer (allocating it); false when the read failed.
   virtual bool InternalReadPage(TVRXPage& page) = 0;
-  // 6: writes the page, counting its modification counter on.
+  // Writes the page, counting its modification counter on.
   virtual void InternalWritePage(TVRXPage& page) = 0;
-  // 7: remembers pageNo for the session's commit.
+  // Remembers pageNo for the session's commit.
   virtual void RemovePage(int32_t sessionID, int32_t pageNo);
-  // 8: the page for the session; pageType kAnyPageType skips the type check.
+  // The page for the session; pageType kAnyPageType skips the type check.
   virtual TVRXPage* GetPage(int32_t sessionID, int32_t pageNo, uint16_t pageType);
-  // 9: writes the session's changes.
+  // Writes the session's changes.
   virtual void ApplyChanges(int32_t sessionID);
 
   // A new page of the session, in use and dirty.

@@ -342,22 +342,21 @@ TEST_F(VariantTest, CharLength) {
 TEST_F(VariantTest, CompareNullCodes) {
   const TVRXVariant five = Int(5);
   const TVRXVariant null = NullOf(B::Integer);
-  EXPECT_EQ(null.Compare(five, true, false, false), kCompareLeftNull);
-  EXPECT_EQ(five.Compare(null, true, false, false), kCompareRightNull);
-  EXPECT_EQ(null.Compare(null, true, false, false), kCompareBothNull);
-  EXPECT_EQ(null.Compare(five, false, false, false), kCompareLess);
-  EXPECT_EQ(five.Compare(null, false, false, false), kCompareGreater);
-  EXPECT_EQ(null.Compare(null, false, false, false), kCompareEqual);
+  EXPECT_EQ(null.Compare(five, {.rawCodes = true}), kCompareLeftNull);
+  EXPECT_EQ(five.Compare(null, {.rawCodes = true}), kCompareRightNull);
+  EXPECT_EQ(null.Compare(null, {.rawCodes = true}), kCompareBothNull);
+  EXPECT_EQ(null.Compare(five), kCompareLess);
+  EXPECT_EQ(five.Compare(null), kCompareGreater);
+  EXPECT_EQ(null.Compare(null), kCompareEqual);
   // Key order: NULL before every value, NULLs equal.
-  EXPECT_EQ(CompareKeys(nullptr, 0, five.Data(), 4, B::Integer, B::Integer, true, false, false, -1),
+  EXPECT_EQ(CompareKeys({nullptr, 0, B::Integer, true}, {five.Data(), 4, B::Integer, false}),
             -1);
-  EXPECT_EQ(CompareKeys(five.Data(), 4, nullptr, 0, B::Integer, B::Integer, false, true, false, -1),
+  EXPECT_EQ(CompareKeys({five.Data(), 4, B::Integer, false}, {nullptr, 0, B::Integer, true}),
             1);
-  EXPECT_EQ(CompareKeys(nullptr, 0, nullptr, 0, B::Integer, B::Blob, true, true, false, -1), 0);
+  EXPECT_EQ(CompareKeys({nullptr, 0, B::Integer, true}, {nullptr, 0, B::Blob, true}), 0);
   // A side flagged present but without buffer.
   EXPECT_EQ(MessageOf([&] {
-              CompareValues(nullptr, 0, five.Data(), 4, B::Integer, B::Integer, false, false, false,
-                            -1);
+              CompareValues({nullptr, 0, B::Integer, false}, {five.Data(), 4, B::Integer, false});
             }),
             "Value is Null - Native error: 30140");
 }
@@ -446,19 +445,19 @@ TEST_F(VariantTest, CompareAcrossTypes) {
        [] { return Str("a"); }, kCompareGreater},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(c.left().Compare(c.right(), false, false, false), c.result) << c.what;
+    EXPECT_EQ(c.left().Compare(c.right()), c.result) << c.what;
 
   TVRXVariant blob;
   blob.SetAsBlob("x");
-  EXPECT_EQ(MessageOf([&] { blob.Compare(Int(1), false, false, false); }),
+  EXPECT_EQ(MessageOf([&] { blob.Compare(Int(1)); }),
             "Cannot compare Incompatible DataTypes: 'BLOB' and 'INTEGER' - Native error: 30044");
-  EXPECT_EQ(MessageOf([&] { blob.Compare(blob, false, false, false); }),
+  EXPECT_EQ(MessageOf([&] { blob.Compare(blob); }),
             "Unknown DataType: 'BLOB' - Native error: 30047");
 }
 
 TEST_F(VariantTest, TextCompareUsesTheLocaleCollation) {
   auto cmp = [](std::string_view a, std::string_view b, bool ignoreCase) {
-    return Str(a).Compare(Str(b), false, false, ignoreCase);
+    return Str(a).Compare(Str(b), {.ignoreCase = ignoreCase});
   };
   // Not byte order: 'B' (0x42) sorts after 'a' (0x61).
   EXPECT_EQ(cmp("a", "B", false), kCompareLess);
@@ -472,15 +471,15 @@ TEST_F(VariantTest, TextCompareUsesTheLocaleCollation) {
   wide.SetAsWideString(u"čaj");
   TVRXVariant wideCz;
   wideCz.SetAsWideString(u"cz");
-  EXPECT_EQ(wide.Compare(wideCz, false, false, false),
+  EXPECT_EQ(wide.Compare(wideCz),
             TestLocaleIsCzech() ? kCompareGreater : kCompareLess);
   // Partial: the shorter text as a prefix.
-  EXPECT_EQ(Str("Nov").Compare(Str("Novák"), false, true, false), kCompareEqual);
-  EXPECT_EQ(Str("Nov").Compare(Str("Novák"), false, false, false), kCompareLess);
-  EXPECT_EQ(Str("nov").Compare(Str("Novák"), false, true, true), kCompareEqual);
-  EXPECT_EQ(Str("Nox").Compare(Str("Novák"), false, true, false), kCompareGreater);
+  EXPECT_EQ(Str("Nov").Compare(Str("Novák"), {.partial = true}), kCompareEqual);
+  EXPECT_EQ(Str("Nov").Compare(Str("Novák")), kCompareLess);
+  EXPECT_EQ(Str("nov").Compare(Str("Novák"), {.partial = true, .ignoreCase = true}), kCompareEqual);
+  EXPECT_EQ(Str("Nox").Compare(Str("Novák"), {.partial = true}), kCompareGreater);
   // Partial with a non-text side compares whole values.
-  EXPECT_EQ(Str("1").Compare(Int(10), false, true, false), kCompareLess);
+  EXPECT_EQ(Str("1").Compare(Int(10), {.partial = true}), kCompareLess);
 }
 
 // ---- arithmetic ----
