@@ -20,9 +20,11 @@
 //    writes it, and the step then fails reading it, just as a prefix naming
 //    a missing interpreter did where "cmd" exists.
 //
-// Words may be enclosed in double quotes to hold blanks. A line that cannot
-// be started (no shell, no matching program, a redirection file that cannot
-// be created) is not reported: the caller reads whatever wm.out holds.
+// Words may be enclosed in double quotes to hold blanks. RunCommandLine
+// tells how a line ended: not started (no shell, no matching program, a
+// redirection file that cannot be created), its exit status or signal, and
+// the first line it wrote on standard error (which is captured for that and
+// not passed on).
 //
 // The matching program is, in this order: the program set with
 // SetWmatchProgram; "wmatch" in the directory of the running executable;
@@ -34,11 +36,29 @@
 
 namespace pelvaro {
 
-// Executes one command line as described above and waits for it. Returns
-// true when the line was carried out (a program was started, or the files
-// were removed), false when nothing could be started. Exit codes are not
-// reported.
+// How one command line ended.
+struct CommandOutcome {
+  bool started = false;  // false: nothing ran; `problem` says why
+  std::string problem;
+  bool exited = false;  // ended by itself with exitCode; else by `signal`
+  int exitCode = -1;
+  int signal = 0;
+  std::string firstErrorLine;  // first line on standard error, without its end
+
+  bool Succeeded() const { return started && exited && exitCode == 0; }
+};
+
+// Executes one command line as described above and waits for it.
+CommandOutcome RunCommandLine(std::string_view line);
+
+// RunCommandLine(line).started: true when the line was carried out (a
+// program was started, or the files were removed).
 bool ExecuteCommandLine(std::string_view line);
+
+// The text that names a failed command for the user: the line, then why it
+// could not start, or its exit status or signal and the first line it wrote
+// on standard error. Requires !outcome.Succeeded().
+std::string DescribeFailedCommand(std::string_view line, const CommandOutcome& outcome);
 
 // Process-wide path of the matching program; empty (the default) means the
 // lookup next to the executable and on PATH.

@@ -1,8 +1,11 @@
 #include "app/core/PairingEngine.h"
 
+#include <algorithm>
+
 #include "app/core/CommandInterpreter.h"
 #include "app/core/CoreErrors.h"
 #include "app/core/NumberText.h"
+
 
 namespace pelvaro {
 namespace {
@@ -46,7 +49,43 @@ std::string VertexLine(int32_t vertices, int vertex) {
   return IntToStr(Sub32(vertices, 1)) + " " + IntToStr(vertex) + " 0 0";
 }
 
+// A table cell of the history for reports: -1 when it holds no integer.
+int TableOrNone(const std::string& cell) {
+  try {
+    return StrToInt(cell);
+  } catch (const vrx::Exception&) {
+    return -1;
+  }
+}
+
 }  // namespace
+
+// Takes back what a failed step changed of the grid, the round count and the
+// round display, unless Commit was called.
+class PairingEngine::Transaction {
+ public:
+  explicit Transaction(PairingEngine& engine)
+      : engine_(engine),
+        grid_(engine.grid_.Save()),
+        roundCount_(engine.roundCount_),
+        shownRound_(engine.shownRound_) {}
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  ~Transaction() {
+    if (committed_) return;
+    engine_.grid_.Restore(grid_);
+    engine_.roundCount_ = roundCount_;
+    if (engine_.shownRound_ != shownRound_) engine_.ShowRoundDisplay(shownRound_);
+  }
+  void Commit() { committed_ = true; }
+
+ private:
+  PairingEngine& engine_;
+  PairingGrid::Contents grid_;
+  int roundCount_;
+  int shownRound_;
+  bool committed_ = false;
+};
 
 PairingEngine::PairingEngine(PairingDialogs& dialogs, PairingClipboard& clipboard,
                              PairingView& view)
@@ -84,8 +123,13 @@ void PairingEngine::ClearGrid() {
   LayoutGrid();
 }
 
+void PairingEngine::ShowRoundDisplay(int round) {
+  shownRound_ = round;
+  view_.ShowRound(round);
+}
+
 void PairingEngine::ShowGridState() {
-  view_.ShowRound(roundCount_);
+  ShowRoundDisplay(roundCount_);
   view_.ShowPlayerCount(playerCount_);
   grid_.SetRowCount(playerCount_ + 1);
 }
@@ -220,28 +264,29 @@ void PairingEngine::ClearFlags() {
 // --- the player graph and the pairs step -----------------------------------
 
 void PairingEngine::ComputePairWeights() {
-  const int n = playerCount_;
-  if (n == 0) {
+  if (playerCount_ == 0) {
     dialogs_.ShowMessage(kNoDataText);
     return;
   }
   ClearFlags();
-  weights_.clear();
-  // The list is rebuilt aside and shown once it is complete; a stop halfway
-  // leaves what was computed so far, as the list always did.
-  struct Publish {
-    PairingView& view;
-    ~Publish() { view.WeightsChanged(); }
-  } publish{view_};
-  weights_.reserve(static_cast<size_t>(n) * static_cast<size_t>(n) + 1);
-  weights_.push_back(GraphHeader(n));
+  BuildPairGraph();
+}
+
+void PairingEngine::BuildPairGraph() {
+  const int n = playerCount_;
+  // Built aside: a stop halfway leaves the list as it was.
+  TextLines lines;
+  lines.reserve(static_cast<size_t>(n) * static_cast<size_t>(n) + 1);
+  lines.push_back(GraphHeader(n));
   for (int v = 1; v <= n; ++v) {
-    weights_.push_back(VertexLine(n, v));
+    lines.push_back(VertexLine(n, v));
     for (int u = 1; u <= n; ++u) {
       if (u == v) continue;
-      weights_.push_back(IntToStr(u) + " " + IntToStr(PairWeight(v, u)));
+      lines.push_back(IntToStr(u) + " " + IntToStr(PairWeight(v, u)));
     }
   }
+  weights_ = std::move(lines);
+  view_.WeightsChanged();
 }
 
 void PairingEngine::RunCommand(const std::string& line) {
@@ -249,7 +294,8 @@ void PairingEngine::RunCommand(const std::string& line) {
     dialogs_.ShowMessage(std::string(kManualCommandText) + line);
     return;
   }
-  ExecuteCommandLine(line);
+  const CommandOutcome outcome = RunCommandLine(line);
+  if (!outcome.Succeeded()) throw vrx::Exception(DescribeFailedCommand(line, outcome));
 }
 
 void PairingEngine::RunSolver(const std::string& deleteLine, const std::string& solveLine) {
@@ -269,6 +315,37 @@ int PairingEngine::Mate(int vertex) const {
   return StrToInt(std::string_view(line).substr(start, 99));
 }
 
+std::vector<int> PairingEngine::ReadMates(int vertices) const {
+  size_t lines = matching_.size();
+  while (lines > 0 && matching_[lines - 1].empty()) --lines;
+  if (lines != static_cast<size_t>(std::max(vertices, 0))) {
+    throw vrx::Exception(std::string(kMatchingFile) + " has " + IntToStr(static_cast<int64_t>(lines)) +
+                         " lines, expected " + IntToStr(vertices));
+  }
+  std::vector<int> mates(static_cast<size_t>(vertices) + 1, 0);
+  for (int k = 1; k <= vertices; ++k) {
+    const int c = Mate(k);
+    if (c < 0) throw ERangeError();
+    mates[static_cast<size_t>(k)] = c;
+  }
+  const std::string prefix = std::string(kMatchingFile) + " is not a matching: ";
+  for (int k = 1; k <= vertices; ++k) {
+    const int c = mates[static_cast<size_t>(k)];
+    if (c == 0) continue;
+    if (c > vertices || c == k) {
+      throw vrx::Exception(prefix + "line " + IntToStr(k) + " pairs " + IntToStr(k) + " with " +
+                           IntToStr(c) + " of " + IntToStr(vertices));
+    }
+    const int back = mates[static_cast<size_t>(c)];
+    if (back != k) {
+      throw vrx::Exception(prefix + "line " + IntToStr(k) + " pairs " + IntToStr(k) + " with " +
+                           IntToStr(c) + ", line " + IntToStr(c) + " pairs " + IntToStr(c) +
+                           " with " + IntToStr(back));
+    }
+  }
+  return mates;
+}
+
 void PairingEngine::WriteTableColumn(int round, const std::vector<int>& tables) {
   for (int k = 1; k <= playerCount_; ++k) {
     grid_.SetCell(k, TableColumn(round), IntToStr(tables[static_cast<size_t>(k)]));
@@ -278,24 +355,24 @@ void PairingEngine::WriteTableColumn(int round, const std::vector<int>& tables) 
 void PairingEngine::MatchPairs() {
   const std::string& prefix = CommandPrefix();
   RunSolver(prefix + " /c del wm.out", prefix + " /c wmatch wm.in > wm.out");
-  const int round = roundCount_ + 1;
-  SetRoundCount(round);
-  view_.ShowRound(round);
-
   const int n = playerCount_;
+  const std::vector<int> mates = ReadMates(n);
   std::vector<int> tables(static_cast<size_t>(n) + 1, 0);
   int next = 1;
   for (int k = 1; k <= n; ++k) {
-    const int c = Mate(k);
+    const int c = mates[static_cast<size_t>(k)];
     if (k < c) {
       if (next > kMaxTables) throw ERangeError();
       tables[static_cast<size_t>(k)] = next++;
     } else {
-      if (c < 0) throw ERangeError();
       tables[static_cast<size_t>(k)] = tables[static_cast<size_t>(c)];
     }
   }
+  // Nothing of the grid changes before the whole column is known.
+  const int round = roundCount_ + 1;
+  SetRoundCount(round);
   WriteTableColumn(round, tables);
+  ShowRoundDisplay(round);
 }
 
 // --- the pair graph and the tables-of-four step ----------------------------
@@ -320,20 +397,20 @@ PairingEngine::PairIndex PairingEngine::BuildPairIndex(int round) const {
 }
 
 void PairingEngine::ComputeFourWeights() {
+  ClearFlags();
+  BuildFourGraph();
+}
+
+void PairingEngine::BuildFourGraph() {
   const int round = roundCount_;
   const RoundCountRestorer history(roundCount_, round - 1);
-  ClearFlags();
   const PairIndex index = BuildPairIndex(round);
   const int pairs = static_cast<int>(index.size()) - 1;
-  weights_.clear();
-  struct Publish {
-    PairingView& view;
-    ~Publish() { view.WeightsChanged(); }
-  } publish{view_};
-  weights_.reserve(static_cast<size_t>(pairs) * static_cast<size_t>(pairs) + 1);
-  weights_.push_back(GraphHeader(pairs));
+  TextLines lines;
+  lines.reserve(static_cast<size_t>(pairs) * static_cast<size_t>(pairs) + 1);
+  lines.push_back(GraphHeader(pairs));
   for (int a = 1; a <= pairs; ++a) {
-    weights_.push_back(VertexLine(pairs, a));
+    lines.push_back(VertexLine(pairs, a));
     const int a1 = index[static_cast<size_t>(a)][0];
     const int a2 = index[static_cast<size_t>(a)][1];
     for (int c = 1; c <= pairs; ++c) {
@@ -350,9 +427,11 @@ void PairingEngine::ComputeFourWeights() {
                         TripleCount(a1, c1, c2) + TripleCount(a2, c1, c2);
       const int32_t q = QuadCount(a1, a2, c2, c1);
       const int32_t w = Sub32(Sub32(s, Mul32(10000, Mul32(t, t))), Mul32(1000000, q));
-      weights_.push_back(IntToStr(c) + " " + IntToStr(w));
+      lines.push_back(IntToStr(c) + " " + IntToStr(w));
     }
   }
+  weights_ = std::move(lines);
+  view_.WeightsChanged();
 }
 
 void PairingEngine::MatchTablesOfFour() {
@@ -361,16 +440,16 @@ void PairingEngine::MatchTablesOfFour() {
   const int round = roundCount_;
   const PairIndex index = BuildPairIndex(round);
   const int pairs = static_cast<int>(index.size()) - 1;
+  const std::vector<int> mates = ReadMates(pairs);
   std::vector<int> tables(static_cast<size_t>(playerCount_) + 1, 0);
   int next = 1;
   for (int m = 1; m <= pairs; ++m) {
-    const int c = Mate(m);
+    const int c = mates[static_cast<size_t>(m)];
     int table = 0;
     if (m < c) {
       if (next > kMaxTables) throw ERangeError();
       table = next++;
     } else {
-      if (c < 0) throw ERangeError();
       table = tables[static_cast<size_t>(index[static_cast<size_t>(c)][0])];
     }
     // Row 0 stands for "no player" in an incomplete pair and keeps 0, so an
@@ -379,7 +458,107 @@ void PairingEngine::MatchTablesOfFour() {
       if (row != 0) tables[static_cast<size_t>(row)] = table;
     }
   }
+  std::vector<RepeatMeeting> repeats = FindRepeats(round, tables);
   WriteTableColumn(round, tables);
+  PublishRepeats(round, std::move(repeats));
+}
+
+// --- the seating with fewer repeats ----------------------------------------
+
+void PairingEngine::SeatFewerRepeats() {
+  if (playerCount_ == 0) {
+    dialogs_.ShowMessage(kNoDataText);
+    return;
+  }
+  ClearFlags();
+  SeatRound();
+}
+
+void PairingEngine::SeatRound() {
+  const int n = playerCount_;
+  const size_t un = static_cast<size_t>(n);
+  SeatingInput input;
+  input.players = n;
+  input.points.resize(un);
+  input.meetings.assign(un * un, 0);
+  input.sitOuts.assign(un, 0);
+  input.bye.assign(un, false);
+  const int32_t firstBye = Sub32(n, ByeCount());
+  std::vector<int> tableOf(un);
+  for (int r = 1; r <= roundCount_; ++r) {
+    for (int k = 1; k <= n; ++k) tableOf[static_cast<size_t>(k - 1)] = TableNumber(k, r);
+    for (size_t i = 0; i < un; ++i) {
+      if (tableOf[i] == 0) {
+        ++input.sitOuts[i];
+        continue;
+      }
+      for (size_t j = i + 1; j < un; ++j) {
+        if (tableOf[i] != tableOf[j]) continue;
+        ++input.meetings[i * un + j];
+        ++input.meetings[j * un + i];
+      }
+    }
+  }
+  for (int k = 1; k <= n; ++k) {
+    input.points[static_cast<size_t>(k - 1)] = PointsTotal(k);
+    input.bye[static_cast<size_t>(k - 1)] = k > firstBye;
+  }
+  const std::vector<int> numbers = NumberTables(SeatWithFewerRepeats(input));
+  std::vector<int> tables(un + 1, 0);
+  for (int k = 1; k <= n; ++k) {
+    const int t = numbers[static_cast<size_t>(k - 1)];
+    if (t > kMaxTables) throw ERangeError();
+    tables[static_cast<size_t>(k)] = t;
+  }
+  const int round = roundCount_ + 1;
+  std::vector<RepeatMeeting> repeats = FindRepeats(round, tables);
+  SetRoundCount(round);
+  WriteTableColumn(round, tables);
+  ShowRoundDisplay(round);
+  PublishRepeats(round, std::move(repeats));
+}
+
+// --- the report of repeat meetings -----------------------------------------
+
+std::vector<RepeatMeeting> PairingEngine::FindRepeats(int round,
+                                                      const std::vector<int>& tables) const {
+  const int n = playerCount_;
+  std::vector<std::vector<int>> atTable;
+  for (int k = 1; k <= n; ++k) {
+    const int t = tables[static_cast<size_t>(k)];
+    if (t <= 0) continue;
+    if (static_cast<size_t>(t) >= atTable.size()) atTable.resize(static_cast<size_t>(t) + 1);
+    atTable[static_cast<size_t>(t)].push_back(k);
+  }
+  std::vector<RepeatMeeting> repeats;
+  for (size_t t = 1; t < atTable.size(); ++t) {
+    const std::vector<int>& players = atTable[t];
+    for (size_t a = 0; a < players.size(); ++a) {
+      for (size_t b = a + 1; b < players.size(); ++b) {
+        int before = 0;
+        for (int r = 1; r < round; ++r) {
+          const int ta = TableOrNone(grid_.Cell(players[a], TableColumn(r)));
+          if (ta > 0 && ta == TableOrNone(grid_.Cell(players[b], TableColumn(r)))) ++before;
+        }
+        if (before > 0) repeats.push_back({players[a], players[b], static_cast<int>(t), before});
+      }
+    }
+  }
+  return repeats;
+}
+
+void PairingEngine::PublishRepeats(int round, std::vector<RepeatMeeting> repeats) {
+  repeats_ = std::move(repeats);
+  repeatReport_.clear();
+  repeatReport_.push_back("Repeat meetings in round " + IntToStr(round) + ": " +
+                          (repeats_.empty() ? std::string("none")
+                                            : IntToStr(static_cast<int64_t>(repeats_.size()))));
+  for (const RepeatMeeting& m : repeats_) {
+    repeatReport_.push_back(IntToStr(m.first) + " - " + IntToStr(m.second) + " at table " +
+                            IntToStr(m.table) + ": met " + IntToStr(m.before) +
+                            (m.before == 1 ? " time" : " times") + " before");
+  }
+  view_.RepeatsChanged();
 }
 
 void PairingEngine::FullPairing() {
@@ -387,10 +566,19 @@ void PairingEngine::FullPairing() {
     dialogs_.ShowMessage(kNoDataText);
     return;
   }
-  ComputePairWeights();
-  MatchPairs();
-  ComputeFourWeights();
-  MatchTablesOfFour();
+  // One command: the missing-results question is asked once for both
+  // graphs, and a failure anywhere takes the whole round back.
+  Transaction transaction(*this);
+  ClearFlags();
+  if (fewerRepeats_) {
+    SeatRound();
+  } else {
+    BuildPairGraph();
+    MatchPairs();
+    BuildFourGraph();
+    MatchTablesOfFour();
+  }
+  transaction.Commit();
   CopyGridToClipboard();
   view_.ShowPairingPage();
 }

@@ -14,8 +14,14 @@
 // most 255 tables (table numbers are bytes); the 256th raises ERangeError.
 //
 // Errors are exceptions (vrx::Exception and the core errors of CoreErrors.h)
-// carrying the text the user sees; a step that stops keeps what it had
-// already changed. The matching files wm.in and wm.out lie in the current
+// carrying the text the user sees. A step that stops leaves the grid, the
+// round count and the round display as they were before it; a full pairing
+// is one step in this sense (a failure in its tables-of-four half also takes
+// back the round its pairs half added), and it asks the missing-results
+// question at most once. A failed command line or a wm.out that is not the
+// matching of the graph stops the step with a text naming it. The matching
+// lists keep what the step wrote and read, for the user to look at. The
+// matching files wm.in and wm.out lie in the current
 // directory. Single-threaded: the engine runs on the user-interface thread
 // and waits for the matching program.
 #pragma once
@@ -27,6 +33,7 @@
 
 #include "app/core/PairingGrid.h"
 #include "app/core/PairingInterfaces.h"
+#include "app/core/Seating.h"
 #include "app/core/TextLines.h"
 
 namespace pelvaro {
@@ -41,6 +48,14 @@ inline constexpr std::string_view kManualCommandText =
     "Prosim provedete manualne akci odpovidajici prikazu: ";
 inline constexpr std::string_view kWeightsFile = "wm.in";
 inline constexpr std::string_view kMatchingFile = "wm.out";
+
+// Two players of the newest round who sit at one table again.
+struct RepeatMeeting {
+  int first = 0;   // the lower player number
+  int second = 0;  // the higher one
+  int table = 0;
+  int before = 0;  // earlier rounds at one table (table 0 is none)
+};
 
 class PairingEngine {
  public:
@@ -81,6 +96,20 @@ class PairingEngine {
   // Manual match: command lines are shown to the user instead of being run.
   bool ManualMatch() const { return manualMatch_; }
   void SetManualMatch(bool on) { manualMatch_ = on; }
+
+  // Fewer repeats: the full pairing seats the round with the table search of
+  // Seating.h instead of the two matching steps (no wm.in, no wm.out). The
+  // single steps always use the matching program.
+  bool FewerRepeats() const { return fewerRepeats_; }
+  void SetFewerRepeats(bool on) { fewerRepeats_ = on; }
+
+  // The value the round display shows (it is not always RoundCount()).
+  int ShownRound() const { return shownRound_; }
+
+  // Pairs of the newest round seated by a full pairing or the tables-of-four
+  // step who met before, by table, and the same as text lines for the user.
+  const std::vector<RepeatMeeting>& RepeatMeetings() const { return repeats_; }
+  const TextLines& RepeatReport() const { return repeatReport_; }
 
   // The separator of decimal fractions in points cells (the user's locale).
   char DecimalSeparator() const { return decimalSeparator_; }
@@ -128,10 +157,20 @@ class PairingEngine {
   void ComputeFourWeights();
   void MatchTablesOfFour();
   void FullPairing();
+  // Seats round R+1 at tables of four with the search of Seating.h, the
+  // players left over at table 0; the round count and display go to R+1.
+  void SeatFewerRepeats();
+  // Runs the line (or shows it with manual match on); a line that cannot be
+  // started or ends with a failure raises its description.
   void RunCommand(const std::string& line);
 
  private:
   using PairIndex = std::vector<std::array<int, 2>>;
+  class Transaction;
+
+  void BuildPairGraph();
+  void BuildFourGraph();
+  void SeatRound();
 
   int TableNumber(int row, int round) const;
   int ByeCount() const;
@@ -139,8 +178,16 @@ class PairingEngine {
   // Saves the weights list as wm.in, runs the two lines, loads wm.out.
   void RunSolver(const std::string& deleteLine, const std::string& solveLine);
   int Mate(int vertex) const;
+  // The mates of vertices 1..V from the matching list (index 0 unused):
+  // exactly V lines, each a mate in 0..V that names the vertex back.
+  std::vector<int> ReadMates(int vertices) const;
   void WriteTableColumn(int round, const std::vector<int>& tables);
   void ClearFlags();
+  void ShowRoundDisplay(int round);
+  // The repeat meetings of a new round `round` with `tables` (index = row),
+  // against rounds 1..round-1 of the grid.
+  std::vector<RepeatMeeting> FindRepeats(int round, const std::vector<int>& tables) const;
+  void PublishRepeats(int round, std::vector<RepeatMeeting> repeats);
 
   PairingDialogs& dialogs_;
   PairingClipboard& clipboard_;
@@ -151,6 +198,10 @@ class PairingEngine {
   bool missingResultsAsked_ = false;
   bool ignoreMissingResults_ = false;
   bool manualMatch_ = false;
+  bool fewerRepeats_ = false;
+  int shownRound_ = 0;
+  std::vector<RepeatMeeting> repeats_;
+  TextLines repeatReport_;
   std::string byesText_ = "0";
   char decimalSeparator_ = '.';
   TextLines weights_{"VAHY"};

@@ -76,4 +76,11 @@ void PairingGrid::ClearCells(int firstRow, int firstCol, int lastRow, int lastCo
   if (observer_) observer_->CellsChanged(firstRow, firstCol, lastRow, lastCol);
 }
 
+void PairingGrid::Restore(const Contents& contents) {
+  SetRowCount(static_cast<int>(contents.rows.size()));
+  SetColCount(contents.colCount);
+  rows_ = contents.rows;
+  if (observer_) observer_->CellsChanged(0, 0, RowCount() - 1, colCount_ - 1);
+}
+
 }  // namespace pelvaro

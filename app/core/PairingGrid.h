@@ -48,6 +48,15 @@ class PairingGrid {
   // Empties the cells of the rectangle, clipped to the grid.
   void ClearCells(int firstRow, int firstCol, int lastRow, int lastCol);
 
+  // The cells and shape, to put back with Restore when a step that changed
+  // the grid fails. The observer hears of the restored shape and cells.
+  struct Contents {
+    std::vector<std::vector<std::string>> rows;
+    int colCount = 1;
+  };
+  Contents Save() const { return {rows_, colCount_}; }
+  void Restore(const Contents& contents);
+
   // At most one observer; nullptr removes it. The observer must outlive its
   // registration.
   void SetObserver(GridObserver* observer) { observer_ = observer; }

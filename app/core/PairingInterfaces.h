@@ -38,6 +38,8 @@ class PairingView {
   // The engine replaced the weights list or the matching list.
   virtual void WeightsChanged() = 0;
   virtual void MatchingChanged() = 0;
+  // The report of repeat meetings of the newest round was replaced.
+  virtual void RepeatsChanged() {}
 };
 
 }  // namespace pelvaro

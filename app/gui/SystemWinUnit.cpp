@@ -31,9 +31,9 @@ namespace {
 constexpr int kPanelWidth = 129;
 constexpr int kWeightsListWidth = 162;
 
-// The player-count up-down with its edit. Only a step of the arrows (or the
-// arrow keys) counts as a change of the player count; typing in the edit
-// does not, until the next step starts from the typed value.
+// The player-count up-down with its edit. A step of the arrows (or the
+// arrow keys) changes the player count at once; a typed count when the edit
+// is left or the next command runs (TSystemWin::SyncTypedPlayerCount).
 class PlayerCountBox : public QSpinBox {
  public:
   using QSpinBox::QSpinBox;
@@ -129,7 +129,18 @@ void TSystemWin::BuildPages() {
   connect(memo2_, &QPlainTextEdit::textChanged, this, [this] {
     if (!listsUpdating_) matchingEdited_ = true;
   });
-  splitter->addWidget(memo2_);
+  // Under the matching list: the pairs of the newest round who met before.
+  repeats_ = new QPlainTextEdit;
+  repeats_->setObjectName(QStringLiteral("MemoRepeats"));
+  repeats_->setFont(ListFont());
+  repeats_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  repeats_->setReadOnly(true);
+  auto* left = new QSplitter(Qt::Vertical);
+  left->addWidget(memo2_);
+  left->addWidget(repeats_);
+  left->setStretchFactor(0, 3);
+  left->setStretchFactor(1, 1);
+  splitter->addWidget(left);
   splitter->addWidget(memo1_);
   splitter->setStretchFactor(0, 1);
   splitter->setStretchFactor(1, 0);
@@ -179,6 +190,7 @@ void TSystemWin::BuildPanel() {
   upDown->onStep = [this](int position) {
     RunGuarded([this, position] { PlayerCountStepped(position); });
   };
+  connect(upDown->Edit(), &QLineEdit::textEdited, this, [this] { playerCountTyped_ = true; });
   connect(upDown, &QSpinBox::editingFinished, this, [this] { Run(&TSystemWin::PlayerCountLeft); });
   upDown1_ = upDown;
   column->addWidget(upDown1_);
@@ -213,6 +225,12 @@ void TSystemWin::BuildPanel() {
   checkBox1_->setObjectName(QStringLiteral("CheckBox1"));
   connect(checkBox1_, &QCheckBox::toggled, this, [this](bool on) { engine_->SetManualMatch(on); });
   column->addWidget(checkBox1_);
+
+  fewerRepeats_ = new QCheckBox(QStringLiteral("Méně opakování"));
+  fewerRepeats_->setObjectName(QStringLiteral("chkFewerRepeats"));
+  connect(fewerRepeats_, &QCheckBox::toggled, this,
+          [this](bool on) { engine_->SetFewerRepeats(on); });
+  column->addWidget(fewerRepeats_);
   column->addStretch(1);
 
   layout()->addWidget(panel);
@@ -240,9 +258,19 @@ void TSystemWin::BuildMenu() {
 
 void TSystemWin::Run(void (TSystemWin::*step)()) {
   RunGuarded([this, step] {
+    SyncTypedPlayerCount();
     SyncListsToEngine();
     (this->*step)();
   });
+}
+
+void TSystemWin::SyncTypedPlayerCount() {
+  if (!playerCountTyped_) return;
+  playerCountTyped_ = false;
+  upDown1_->interpretText();
+  if (upDown1_->value() == engine_->PlayerCount()) return;
+  engine_->SetPlayerCount(upDown1_->value());
+  engine_->LayoutGrid();
 }
 
 void TSystemWin::SyncListsToEngine() {
@@ -277,13 +305,20 @@ void TSystemWin::closeEvent(QCloseEvent* event) {
 
 void TSystemWin::ShowRound(int round) { staticText1_->setText(QString::number(round)); }
 
-void TSystemWin::ShowPlayerCount(int count) { upDown1_->setValue(count); }
+void TSystemWin::ShowPlayerCount(int count) {
+  playerCountTyped_ = false;  // the engine's count replaces what was typed
+  upDown1_->setValue(count);
+}
 
 void TSystemWin::ShowPairingPage() { pages_->setCurrentIndex(0); }
 
 void TSystemWin::WeightsChanged() { SetListText(memo1_, engine_->WeightsLines()); }
 
 void TSystemWin::MatchingChanged() { SetListText(memo2_, engine_->MatchingLines()); }
+
+void TSystemWin::RepeatsChanged() {
+  repeats_->setPlainText(JoinForList(engine_->RepeatReport()));
+}
 
 // --- commands ---
 
@@ -302,10 +337,12 @@ void TSystemWin::SetCommandPrefix() {
 }
 
 void TSystemWin::PlayerCountStepped(int position) {
+  playerCountTyped_ = false;
   engine_->SetPlayerCount(position);
   engine_->LayoutGrid();
 }
 
+// Run has taken a typed count already; the grid is laid out either way.
 void TSystemWin::PlayerCountLeft() { engine_->LayoutGrid(); }
 
 }  // namespace pelvaro

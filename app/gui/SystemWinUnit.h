@@ -56,6 +56,7 @@ class TSystemWin : public QWidget, private PairingView {
   void ShowPairingPage() override;
   void WeightsChanged() override;
   void MatchingChanged() override;
+  void RepeatsChanged() override;
 
   void BuildPages();
   void BuildPanel();
@@ -66,6 +67,9 @@ class TSystemWin : public QWidget, private PairingView {
   // the top-level handler.
   void Run(void (TSystemWin::*step)());
   void SyncListsToEngine();
+  // A player count typed into the edit counts once the edit is left or a
+  // command runs, as if the arrows had been used to reach it.
+  void SyncTypedPlayerCount();
   void SetListText(QPlainTextEdit* list, const TextLines& lines);
 
   // Commands of the buttons and the menu.
@@ -93,11 +97,14 @@ class TSystemWin : public QWidget, private PairingView {
   QTableView* grid_ = nullptr;
   QPlainTextEdit* memo1_ = nullptr;  // weights list
   QPlainTextEdit* memo2_ = nullptr;  // matching list
+  QPlainTextEdit* repeats_ = nullptr;  // repeat meetings of the newest round
   QLabel* staticText1_ = nullptr;    // round display
   QSpinBox* upDown1_ = nullptr;      // player count, with its edit Edit1
   QLineEdit* edByes_ = nullptr;
   QLineEdit* edit2_ = nullptr;      // command prefix
   QCheckBox* checkBox1_ = nullptr;  // manual match
+  QCheckBox* fewerRepeats_ = nullptr;
+  bool playerCountTyped_ = false;
   bool listsUpdating_ = false;
   bool weightsEdited_ = false;
   bool matchingEdited_ = false;
