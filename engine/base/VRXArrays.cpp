@@ -7,12 +7,12 @@
 
 #include "engine/base/VRXBytes.h"
 #include "engine/base/VRXExcept.h"
+#include "engine/base/VRXStream.h"
 
 namespace vrx {
 namespace {
 
 constexpr const char* kInvalidBit = "Invalid bit no = %d, number of bits = %d";
-constexpr const char* kReadFailed = "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d";
 
 // Set bits per byte value, built once.
 const std::array<uint8_t, 256>& BitsPerByte() {
@@ -283,10 +283,9 @@ void TVRXBitsArray::SaveToBuffer(std::vector<uint8_t>& out) const {
 size_t TVRXBitsArray::LoadFromBuffer(const uint8_t* data, size_t size) {
   auto shortRead = [&](size_t position, size_t block, int32_t nativeError) {
     const size_t available = size > position ? std::min(size - position, block) : 0;
-    return EVRXException(kReadFailed,
-                         {static_cast<int64_t>(position), static_cast<int64_t>(size),
-                          static_cast<int64_t>(block), static_cast<int64_t>(available)},
-                         nativeError);
+    return StreamReadError(static_cast<int64_t>(position), static_cast<int64_t>(size),
+                           static_cast<int64_t>(block), static_cast<int64_t>(available),
+                           nativeError);
   };
   if (size < 4) throw shortRead(0, 4, 10401);
   const int32_t bitCount = bytes::LoadI32(data);

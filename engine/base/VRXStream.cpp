@@ -205,22 +205,31 @@ int64_t TVRXMemoryStream::Seek(int64_t offset, int origin) {
 
 // -------------------------------------------------------- checked operations
 
+EVRXException StreamReadError(int64_t position, int64_t streamSize, int64_t blockSize,
+                              int64_t bytesRead, int32_t nativeError) {
+  return EVRXException(
+      "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
+      {position, streamSize, blockSize, bytesRead}, nativeError);
+}
+
+EVRXException StreamWriteError(int64_t position, int64_t streamSize, int64_t blockSize,
+                               int64_t bytesWritten, int32_t nativeError) {
+  return EVRXException(
+      "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+      {position, streamSize, blockSize, bytesWritten}, nativeError);
+}
+
 void WriteChecked(const void* buffer, int32_t count, TVRXStream& stream, int32_t nativeError) {
   const int64_t position = stream.Position();
   const int32_t written = stream.Write(buffer, count);
   if (written != count)
-    throw EVRXException(
-        "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
-        {position, stream.GetSize(), count, written}, nativeError);
+    throw StreamWriteError(position, stream.GetSize(), count, written, nativeError);
 }
 
 void ReadChecked(void* buffer, int32_t count, TVRXStream& stream, int32_t nativeError) {
   const int64_t position = stream.Position();
   const int32_t read = stream.Read(buffer, count);
-  if (read != count)
-    throw EVRXException(
-        "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
-        {position, stream.GetSize(), count, read}, nativeError);
+  if (read != count) throw StreamReadError(position, stream.GetSize(), count, read, nativeError);
 }
 
 void SeekChecked(TVRXStream& stream, int32_t nativeError, int64_t position) {

@@ -227,6 +227,12 @@ class TVRXTemporaryStream : public TVRXStream {
 //   "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"
 //   "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"
 //   "Cannot set stream position to %d. Position = %d, Size = %d"
+// The errors of a short transfer, for callers that find one before
+// touching the stream (a length that passes its end, a buffer too short).
+EVRXException StreamReadError(int64_t position, int64_t streamSize, int64_t blockSize,
+                              int64_t bytesRead, int32_t nativeError);
+EVRXException StreamWriteError(int64_t position, int64_t streamSize, int64_t blockSize,
+                               int64_t bytesWritten, int32_t nativeError);
 void WriteChecked(const void* buffer, int32_t count, TVRXStream& stream, int32_t nativeError);
 void ReadChecked(void* buffer, int32_t count, TVRXStream& stream, int32_t nativeError);
 void SeekChecked(TVRXStream& stream, int32_t nativeError, int64_t position);

@@ -224,9 +224,8 @@ void TVRXCompressedBLOBStream::LoadBlock(int64_t n) {
   SeekChecked(underlying_, 10086, dataPosition);
   const int64_t available = underlying_.GetSize() - dataPosition;
   if (c < 0 || c > available)
-    throw EVRXException(
-        "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
-        {dataPosition, underlying_.GetSize(), c, std::max<int64_t>(available, 0)}, 10086);
+    throw StreamReadError(dataPosition, underlying_.GetSize(), c,
+                          std::max<int64_t>(available, 0), 10086);
   std::vector<uint8_t> compressed(static_cast<size_t>(c));
   ReadChecked(compressed.data(), c, underlying_, 10086);
   ++blocksDecompressed_;

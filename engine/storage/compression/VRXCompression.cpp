@@ -49,25 +49,52 @@ bool Grow(std::vector<uint8_t>& out, size_t step) {
   return true;
 }
 
-bool ZlibCompress(int level, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-  z_stream s{};
-  if (deflateInit(&s, level) != Z_OK) return false;
-  out.assign(CompressOutputEstimate(size), 0);
-  s.next_in = const_cast<Bytef*>(data);
-  s.avail_in = static_cast<uInt>(size);
+// What one call of a streaming coder reports.
+enum class CodeStep {
+  kFinished,  // the stream end was reached
+  kNeedRoom,  // the output buffer is full; more is to come
+  kFailed,    // a data or memory error, or truncated input
+};
+
+// The one loop of zlib and bzip2 in both directions: codes into `out`
+// (first `firstSize` bytes), growing it by `step` whenever the coder fills
+// it, within the 32-bit limit. `code(buffer, capacity)` continues the coder
+// into the room after what it has written so far and returns its step;
+// `produced()` tells how many bytes it has written. On success `out` holds
+// exactly the coded bytes; on failure it is empty.
+template <typename Code, typename Produced>
+bool CodeIntoGrowingBuffer(std::vector<uint8_t>& out, size_t firstSize, size_t step, Code code,
+                           Produced produced) {
+  out.assign(firstSize, 0);
   bool ok = false;
   for (;;) {
-    s.next_out = out.data() + s.total_out;
-    s.avail_out = static_cast<uInt>(out.size() - s.total_out);
-    const int ret = deflate(&s, Z_FINISH);
-    if (ret == Z_STREAM_END) {
+    const CodeStep result = code(out.data(), out.size());
+    if (result == CodeStep::kFinished) {
       ok = true;
       break;
     }
-    if ((ret != Z_OK && ret != Z_BUF_ERROR) || s.avail_out != 0 || !Grow(out, kCompressGrowStep))
-      break;
+    if (result == CodeStep::kFailed || !Grow(out, step)) break;
   }
-  out.resize(ok ? s.total_out : 0);
+  out.resize(ok ? produced() : 0);
+  return ok;
+}
+
+bool ZlibCompress(int level, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+  z_stream s{};
+  if (deflateInit(&s, level) != Z_OK) return false;
+  s.next_in = const_cast<Bytef*>(data);
+  s.avail_in = static_cast<uInt>(size);
+  const bool ok = CodeIntoGrowingBuffer(
+      out, CompressOutputEstimate(size), kCompressGrowStep,
+      [&](uint8_t* buffer, size_t capacity) {
+        s.next_out = buffer + s.total_out;
+        s.avail_out = static_cast<uInt>(capacity - s.total_out);
+        const int ret = deflate(&s, Z_FINISH);
+        if (ret == Z_STREAM_END) return CodeStep::kFinished;
+        if ((ret != Z_OK && ret != Z_BUF_ERROR) || s.avail_out != 0) return CodeStep::kFailed;
+        return CodeStep::kNeedRoom;
+      },
+      [&] { return static_cast<size_t>(s.total_out); });
   deflateEnd(&s);
   return ok;
 }
@@ -78,24 +105,21 @@ bool ZlibDecompress(const uint8_t* data, size_t size, size_t expectedSize,
       (expectedSize >= 1 && expectedSize <= 10000) ? expectedSize : RoundUp256(size);
   z_stream s{};
   if (inflateInit(&s) != Z_OK) return false;
-  out.assign(step, 0);
   s.next_in = const_cast<Bytef*>(data);
   s.avail_in = static_cast<uInt>(size);
-  bool ok = false;
-  for (;;) {
-    s.next_out = out.data() + s.total_out;
-    s.avail_out = static_cast<uInt>(out.size() - s.total_out);
-    const int ret = inflate(&s, Z_NO_FLUSH);
-    if (ret == Z_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if (ret != Z_OK && ret != Z_BUF_ERROR) break;  // data or memory error
-    // Without room left the buffer grows; with room left and no stream end
-    // the input is exhausted: the data is truncated.
-    if (s.avail_out != 0 || !Grow(out, step)) break;
-  }
-  out.resize(ok ? s.total_out : 0);
+  const bool ok = CodeIntoGrowingBuffer(
+      out, step, step,
+      [&](uint8_t* buffer, size_t capacity) {
+        s.next_out = buffer + s.total_out;
+        s.avail_out = static_cast<uInt>(capacity - s.total_out);
+        const int ret = inflate(&s, Z_NO_FLUSH);
+        if (ret == Z_STREAM_END) return CodeStep::kFinished;
+        if (ret != Z_OK && ret != Z_BUF_ERROR) return CodeStep::kFailed;  // data or memory
+        // Room left and no stream end: the input is exhausted, the data
+        // truncated.
+        return s.avail_out != 0 ? CodeStep::kFailed : CodeStep::kNeedRoom;
+      },
+      [&] { return static_cast<size_t>(s.total_out); });
   inflateEnd(&s);
   return ok;
 }
@@ -108,22 +132,20 @@ bool BzipCompress(int blockSize100k, const uint8_t* data, size_t size,
                   std::vector<uint8_t>& out) {
   bz_stream s{};
   if (BZ2_bzCompressInit(&s, blockSize100k, 0, 0) != BZ_OK) return false;
-  out.assign(CompressOutputEstimate(size), 0);
   s.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(data));
   s.avail_in = static_cast<unsigned>(size);
-  bool ok = false;
-  for (;;) {
-    const size_t done = BzipTotalOut(s);
-    s.next_out = reinterpret_cast<char*>(out.data() + done);
-    s.avail_out = static_cast<unsigned>(out.size() - done);
-    const int ret = BZ2_bzCompress(&s, BZ_FINISH);
-    if (ret == BZ_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if (ret != BZ_FINISH_OK || s.avail_out != 0 || !Grow(out, kCompressGrowStep)) break;
-  }
-  out.resize(ok ? BzipTotalOut(s) : 0);
+  const bool ok = CodeIntoGrowingBuffer(
+      out, CompressOutputEstimate(size), kCompressGrowStep,
+      [&](uint8_t* buffer, size_t capacity) {
+        const size_t done = BzipTotalOut(s);
+        s.next_out = reinterpret_cast<char*>(buffer + done);
+        s.avail_out = static_cast<unsigned>(capacity - done);
+        const int ret = BZ2_bzCompress(&s, BZ_FINISH);
+        if (ret == BZ_STREAM_END) return CodeStep::kFinished;
+        if (ret != BZ_FINISH_OK || s.avail_out != 0) return CodeStep::kFailed;
+        return CodeStep::kNeedRoom;
+      },
+      [&] { return static_cast<size_t>(BzipTotalOut(s)); });
   BZ2_bzCompressEnd(&s);
   return ok;
 }
@@ -132,27 +154,23 @@ bool BzipDecompress(const uint8_t* data, size_t size, size_t expectedSize,
                     std::vector<uint8_t>& out) {
   const size_t first = (expectedSize >= 1 && expectedSize <= kMaxBufferSize) ? expectedSize
                                                                              : RoundUp256(size);
-  const size_t step = RoundUp256(size);
   bz_stream s{};
   if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return false;
-  out.assign(first, 0);
   s.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(data));
   s.avail_in = static_cast<unsigned>(size);
-  bool ok = false;
-  for (;;) {
-    const size_t done = BzipTotalOut(s);
-    s.next_out = reinterpret_cast<char*>(out.data() + done);
-    s.avail_out = static_cast<unsigned>(out.size() - done);
-    const int ret = BZ2_bzDecompress(&s);
-    if (ret == BZ_STREAM_END) {
-      ok = true;
-      break;
-    }
-    if (ret != BZ_OK) break;
-    // As with inflate: room left without a stream end means truncated data.
-    if (s.avail_out != 0 || !Grow(out, step)) break;
-  }
-  out.resize(ok ? BzipTotalOut(s) : 0);
+  const bool ok = CodeIntoGrowingBuffer(
+      out, first, RoundUp256(size),
+      [&](uint8_t* buffer, size_t capacity) {
+        const size_t done = BzipTotalOut(s);
+        s.next_out = reinterpret_cast<char*>(buffer + done);
+        s.avail_out = static_cast<unsigned>(capacity - done);
+        const int ret = BZ2_bzDecompress(&s);
+        if (ret == BZ_STREAM_END) return CodeStep::kFinished;
+        if (ret != BZ_OK) return CodeStep::kFailed;
+        // As with inflate: room left without a stream end means truncated data.
+        return s.avail_out != 0 ? CodeStep::kFailed : CodeStep::kNeedRoom;
+      },
+      [&] { return static_cast<size_t>(BzipTotalOut(s)); });
   BZ2_bzDecompressEnd(&s);
   return ok;
 }

@@ -206,6 +206,17 @@ int TVRXJournaledFile::BaseSize(int64_t& size) {
   return 0;
 }
 
+template <typename Visit>
+void TVRXJournaledFile::ForEachPendingOverlap(int64_t begin, int64_t end, Visit visit) {
+  auto it = pending_.upper_bound(begin);
+  if (it != pending_.begin()) --it;
+  for (; it != pending_.end() && it->first < end; ++it) {
+    const int64_t start = std::max(begin, it->first);
+    const int64_t stop = std::min(end, it->first + static_cast<int64_t>(it->second.size()));
+    if (stop > start) visit(start, stop, it->first, it->second);
+  }
+}
+
 void TVRXJournaledFile::TrimPending(int64_t begin, int64_t end) {
   auto it = pending_.upper_bound(begin);
   if (it != pending_.begin()) --it;
@@ -238,15 +249,13 @@ int TVRXJournaledFile::ReadLogical(int64_t offset, uint8_t* buffer, size_t count
         database_->Read(offset, buffer, static_cast<size_t>(baseEnd - offset), done);
     if (error != 0) return error;
   }
-  auto it = pending_.upper_bound(offset);
-  if (it != pending_.begin()) --it;
-  for (; it != pending_.end() && it->first < end; ++it) {
-    const int64_t start = std::max(offset, it->first);
-    const int64_t stop = std::min(end, it->first + static_cast<int64_t>(it->second.size()));
-    if (stop <= start) continue;
-    std::memcpy(buffer + (start - offset), it->second.data() + (start - it->first),
-                static_cast<size_t>(stop - start));
-  }
+  ForEachPendingOverlap(offset, end,
+                        [&](int64_t start, int64_t stop, int64_t writeOffset,
+                            std::vector<uint8_t>& bytes) {
+                          std::memcpy(buffer + (start - offset),
+                                      bytes.data() + (start - writeOffset),
+                                      static_cast<size_t>(stop - start));
+                        });
   return 0;
 }
 
@@ -337,15 +346,13 @@ int TVRXJournaledFile::WriteThrough(int64_t offset, const void* buffer, size_t c
     // value, and the base bytes below the cut are what reads will see.
     const int64_t end = offset + static_cast<int64_t>(count);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
-    auto it = pending_.upper_bound(offset);
-    if (it != pending_.begin()) --it;
-    for (; it != pending_.end() && it->first < end; ++it) {
-      const int64_t start = std::max(offset, it->first);
-      const int64_t stop = std::min(end, it->first + static_cast<int64_t>(it->second.size()));
-      if (stop <= start) continue;
-      std::memcpy(it->second.data() + (start - it->first), bytes + (start - offset),
-                  static_cast<size_t>(stop - start));
-    }
+    ForEachPendingOverlap(offset, end,
+                          [&](int64_t start, int64_t stop, int64_t writeOffset,
+                              std::vector<uint8_t>& pendingBytes) {
+                            std::memcpy(pendingBytes.data() + (start - writeOffset),
+                                        bytes + (start - offset),
+                                        static_cast<size_t>(stop - start));
+                          });
     if (end > baseSize_) {
       // Bytes written past the old end become part of the base file.
       if (cutTo_ == baseSize_) cutTo_ = end;

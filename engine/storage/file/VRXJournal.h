@@ -157,6 +157,11 @@ class TVRXJournaledFile final : public os::File {
   // The base file's size before the first pending change of this unit.
   int BaseSize(int64_t& size);
   void TrimPending(int64_t begin, int64_t end);
+  // Calls visit(start, stop, writeOffset, bytes) for each pending write that
+  // overlaps [begin, end), in file order: [start, stop) is the overlap, the
+  // write's bytes (which the visitor may change) begin at writeOffset.
+  template <typename Visit>
+  void ForEachPendingOverlap(int64_t begin, int64_t end, Visit visit);
   // Reads [offset, offset + count) as the database would hold it after the
   // commit (count must lie below the logical size).
   int ReadLogical(int64_t offset, uint8_t* buffer, size_t count);
