@@ -89,6 +89,10 @@ TSystemWin::TSystemWin(QWidget* parent, PairingDialogs* dialogs, PairingClipboar
 }
 
 TSystemWin::~TSystemWin() {
+  // Closing the window takes the focus from the player-count edit, whose
+  // "editing finished" must not reach a window that is half gone.
+  upDown1_->disconnect(this);
+  static_cast<PlayerCountBox*>(upDown1_)->Edit()->disconnect(this);
   // The model observes the engine's grid: it goes first.
   delete model_;
   model_ = nullptr;

@@ -308,6 +308,55 @@ TEST_F(SystemWinTest, PlayerCountUpDownLaysTheGridOut) {
   EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(SystemWinTest, TypedPlayerCountCountsWhenACommandRuns) {
+  // The count is typed and a menu key pressed while the edit keeps the focus.
+  QLineEdit* edit = Find<QLineEdit>("Edit1");
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClicks(edit, "12");
+  Engine().SetManualMatch(true);
+  matchings = {ConsecutiveMatching(12)};
+  QTest::keyClick(edit, Qt::Key_F3);
+  EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
+  EXPECT_EQ(Engine().PlayerCount(), 12);
+  EXPECT_EQ(Engine().RoundCount(), 1);
+  EXPECT_EQ(GridText(12, 1), "6");
+  EXPECT_EQ(RowHeader(13), "");
+  EXPECT_EQ(GridText(13, 1), "");
+}
+
+TEST_F(SystemWinTest, FailedFullPairingLeavesTheWindowAsItWas) {
+  clipboard.text = kOneRound;
+  Click("btnLoad");
+  QTest::mouseClick(Find<QCheckBox>("CheckBox1"), Qt::LeftButton);
+  // The pairs step adds round 2, then wm.out of the four step is short.
+  matchings = {ConsecutiveMatching(4), "1 2\n"};
+  Click("btnPairAll");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "wm.out has 1 lines, expected 2");
+  EXPECT_EQ(Find<QLabel>("StaticText1")->text(), "1");
+  EXPECT_EQ(Engine().RoundCount(), 1);
+  EXPECT_EQ(Find<QTableView>("Grid")->model()->columnCount(), 14);
+  EXPECT_EQ(GridText(1, 4), "");
+}
+
+TEST_F(SystemWinTest, FewerRepeatsCheckBoxSeatsWithoutTheMatchingProgram) {
+  std::string text;
+  for (int p = 0; p < 8; ++p) text += std::to_string(p / 4 + 1) + "\t" + std::to_string(8 - 2 * (p % 4)) + "\t0\r";
+  clipboard.text = text;
+  Click("btnLoad");
+  QTest::mouseClick(Find<QCheckBox>("chkFewerRepeats"), Qt::LeftButton);
+  EXPECT_TRUE(Engine().FewerRepeats());
+  Click("btnPairAll");
+  EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(Find<QLabel>("StaticText1")->text(), "2");
+  // Two tables of four from two: two and two from each, four repeats.
+  EXPECT_TRUE(Find<QPlainTextEdit>("MemoRepeats")
+                  ->toPlainText()
+                  .startsWith("Repeat meetings in round 2: 4\n"));
+}
+
 TEST_F(SystemWinTest, EditsOfTheWindowReachTheEngine) {
   QLineEdit* byes = Find<QLineEdit>("edByes");
   byes->selectAll();
