@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,6 +139,131 @@ TEST_F(PelvaroPairTest, PlayerCountAndByeOptions) {
   run = Pair(OneRound(), {"--byes=2"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
 
+}
+
+TEST_F(PelvaroPairTest, OptionErrorsNameTheOption) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string firstLine;
+  };
+  const Case cases[] = {
+      {{"--byes", "1.5"},
+       "pelvaro-pair: --byes needs a whole number from 0 to 7 (fewer than the 8 players), not "
+       "'1.5'"},
+      {{"--byes", "two"},
+       "pelvaro-pair: --byes needs a whole number from 0 to 7 (fewer than the 8 players), not "
+       "'two'"},
+      {{"--byes=-1"},
+       "pelvaro-pair: --byes needs a whole number from 0 to 7 (fewer than the 8 players), not "
+       "'-1'"},
+      {{"--byes", "8"},
+       "pelvaro-pair: --byes needs a whole number from 0 to 7 (fewer than the 8 players), not "
+       "'8'"},
+      {{"--byes"}, "pelvaro-pair: --byes needs a value"},
+      {{"--players"}, "pelvaro-pair: --players needs a value"},
+      {{"--players", "3"}, "pelvaro-pair: --players needs a whole number from 4 to 511, not '3'"},
+      {{"--players", "x", "--fewer-repeats"},
+       "pelvaro-pair: --players needs a whole number from 4 to 1023, not 'x'"},
+      {{"--players", "12"}, "pelvaro-pair: --players 12 asks for more players than the 8 rows read"},
+      {{"--crlf=yes"}, "pelvaro-pair: --crlf takes no value"},
+      {{"--unknown"}, "pelvaro-pair: unknown argument '--unknown'"},
+      {{"grid.txt"}, "pelvaro-pair: unknown argument 'grid.txt'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.firstLine);
+    const ToolRun run = Pair(OneRound(), c.args);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.firstLine);
+    EXPECT_EQ(run.out, "");
+  }
+  const ToolRun help = Pair("", {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option : {"--players", "--byes", "--ignore-missing", "--fewer-repeats", "--crlf",
+                             "Table 0", "PATH"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST_F(PelvaroPairTest, GridErrorsNameRowAndCell) {
+  struct Case {
+    std::string row3;  // the third of eight rows of one round
+    std::string error;
+  };
+  const Case cases[] = {
+      {"x\t4\t0", "row 3, cell 1: the table of round 1 is 'x', not a whole number of 0 or more"},
+      {"\t4\t0", "row 3, cell 1: the table of round 1 is '', not a whole number of 0 or more"},
+      {"1\t4 4\t0", "row 3, cell 2: the points of round 1 are '4 4', not a number"},
+      {"1\t7,5\t0",
+       "row 3, cell 2: '7,5' holds a character the grid cannot keep (cells hold digits, '.', "
+       "blanks and ASCII letters)"},
+      {"1\t4\t-5",
+       "row 3, cell 3: '-5' holds a character the grid cannot keep (cells hold digits, '.', "
+       "blanks and ASCII letters)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row3);
+    std::string input = OneRound();
+    const size_t third = input.find("1\t4\t2\r\n");
+    ASSERT_NE(third, std::string::npos);
+    input.replace(third, 5, c.row3);  // the line end stays
+    const ToolRun run = Pair(input);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "pelvaro-pair: " + c.error + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST_F(PelvaroPairTest, RowsInAndOut) {
+  // A last row without a line end is a player.
+  std::string input = OneRound();
+  input.resize(input.size() - 2);
+  ToolRun run = Pair(input);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Rows(run.out).size(), 8u);
+
+  // --crlf ends rows with CR LF.
+  run = Pair(OneRound(), {"--crlf"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 8);
+  EXPECT_EQ(run.out.find("\r\n"), run.out.find('\r'));
+
+  // A lone CR is one empty player, who cannot fill a table.
+  run = Pair("\r");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err,
+            "pelvaro-pair: 1 player cannot fill a table of four (for round 1 give --players N "
+            "and no input)\n");
+
+  // Round 1: no input, the player count given; 18 players leave two at table 0.
+  run = Pair("", {"--players", "18"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto rows = Rows(run.out);
+  ASSERT_EQ(rows.size(), 18u);
+  std::map<std::string, int> tables;
+  for (const auto& row : rows) ++tables[row[0]];
+  EXPECT_EQ(tables, (std::map<std::string, int>{{"0", 2}, {"1", 4}, {"2", 4}, {"3", 4}, {"4", 4}}));
+  EXPECT_EQ(run.err, "");  // no history, no repeats
+}
+
+TEST_F(PelvaroPairTest, FewerRepeatsNeedsNoMatchingProgram) {
+  setenv("PATH", "/nonexistent", 1);
+  // Sixteen players after one round at four tables: a second round without
+  // repeats exists, and the search seats it.
+  std::string input;
+  for (int p = 0; p < 16; ++p) {
+    input += std::to_string(p / 4 + 1) + "\t" + std::to_string(8 - 2 * (p % 4)) + "\t0\n";
+  }
+  const ToolRun run = Pair(input, {"--fewer-repeats"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto rows = Rows(run.out);
+  ASSERT_EQ(rows.size(), 16u);
+  std::map<std::string, std::set<std::string>> oldTables;
+  for (const auto& row : rows) {
+    EXPECT_TRUE(oldTables[row[3]].insert(row[0]).second) << "a repeat at table " << row[3];
+  }
+  EXPECT_EQ(oldTables.size(), 4u);
+  EXPECT_FALSE(std::filesystem::exists("wm.in"));
 }
 
 TEST_F(PelvaroPairTest, Failures) {
