@@ -1,12 +1,6 @@
-// The file stream over a POSIX file descriptor and the temporary stream that
-// spills from memory into a private temporary file.
-#include <cerrno>
+// The file stream over a file of the operating-system seam and the temporary
+// stream that spills from memory into a private temporary file.
 #include <cstring>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine/base/VRXStream.h"
 #include "engine/base/VRXRandom.h"
@@ -27,91 +21,86 @@ EOSError::EOSError(int errorCode) : Exception(OSErrorText(errorCode)), errorCode
 
 // ------------------------------------------------------------ TVRXFileStream
 
-TVRXFileStream::TVRXFileStream(const std::string& fileName, bool deleteOnClose, uint32_t mode)
-    : fileName_(fileName), mode_(mode), deleteOnClose_(deleteOnClose && mode == kCreateMode) {
+TVRXFileStream::TVRXFileStream(const std::string& fileName, bool deleteOnClose, uint32_t mode,
+                               os::FileSystem& fileSystem)
+    : fileSystem_(fileSystem),
+      fileName_(fileName),
+      mode_(mode),
+      deleteOnClose_(deleteOnClose && mode == kCreateMode) {
   SetCopyBlockSize(kDefaultCopyBlockSize);
+  int error = 0;
   if (mode == kCreateMode) {
-    // A file deleted on close is private to this process.
-    const mode_t permissions = deleteOnClose_ ? 0600 : 0666;
-    handle_ = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, permissions);
-    if (handle_ < 0) throw EVRXException("Cannot create file. FileName = %s", {fileName}, 10104);
+    os::OpenOptions options;
+    options.write = true;
+    options.create = true;
+    file_ = fileSystem_.Open(fileName, options, error);
+    if (!file_) throw EVRXException("Cannot create file. FileName = %s", {fileName}, 10104);
     return;
   }
-  int flags = -1;
-  switch (mode & 0x3) {
-    case kOpenRead: flags = O_RDONLY; break;
-    case kOpenWrite: flags = O_WRONLY; break;
-    case kOpenReadWrite: flags = O_RDWR; break;
-    default: break;
+  const uint32_t access = mode & 0x3;
+  if (access == kOpenRead || access == kOpenWrite || access == kOpenReadWrite) {
+    os::OpenOptions options;
+    options.write = access != kOpenRead;
+    file_ = fileSystem_.Open(fileName, options, error);
+    readable_ = access != kOpenWrite;
   }
-  if (flags >= 0) handle_ = ::open(fileName.c_str(), flags | O_CLOEXEC);
-  if (handle_ < 0)
+  if (!file_)
     throw EVRXException("Cannot open file. FileName = %s, Mode = %d", {fileName, mode}, 10105);
 }
 
 TVRXFileStream::~TVRXFileStream() {
-  if (handle_ >= 0) ::close(handle_);
-  if (deleteOnClose_) ::unlink(fileName_.c_str());
+  file_.reset();
+  if (deleteOnClose_) fileSystem_.Remove(fileName_);
 }
 
 int64_t TVRXFileStream::GetSize() {
-  struct stat info {};
-  if (::fstat(handle_, &info) != 0) throw EOSError(errno);
-  return static_cast<int64_t>(info.st_size);
+  int64_t size = 0;
+  if (const int error = file_->GetSize(size); error != 0) throw EOSError(error);
+  return size;
 }
 
 void TVRXFileStream::SetSize(int64_t newSize) {
-  const int64_t position = Position();
-  Seek(newSize, kSeekBeginning);
-  if (::ftruncate(handle_, static_cast<off_t>(newSize)) != 0) {
-    const int error = errno;
-    Seek(position, kSeekBeginning);
-    throw EOSError(error);
-  }
-  if (position <= newSize) Seek(position, kSeekBeginning);
+  if (const int error = file_->SetSize(newSize); error != 0) throw EOSError(error);
+  if (position_ > newSize) position_ = newSize;
 }
 
 int32_t TVRXFileStream::Read(void* buffer, int32_t count) {
-  if (count < 1) return 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  int32_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(handle_, bytes + done, static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // end of file, or a failure after `done` bytes
-    done += static_cast<int32_t>(n);
-  }
-  return done;
+  if (count < 1 || !readable_) return 0;
+  size_t done = 0;
+  // A failure after some bytes still hands those on.
+  file_->Read(position_, buffer, static_cast<size_t>(count), done);
+  position_ += static_cast<int64_t>(done);
+  return static_cast<int32_t>(done);
 }
 
 int32_t TVRXFileStream::Write(const void* buffer, int32_t count) {
   if (count < 1) return 0;
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  int32_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(handle_, bytes + done, static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<int32_t>(n);
-  }
-  return done;
+  if (file_->Write(position_, buffer, static_cast<size_t>(count)) != 0) return 0;
+  position_ += count;
+  return count;
 }
 
 int64_t TVRXFileStream::Seek(int64_t offset, int origin) {
-  int whence;
+  int64_t base = 0;
   switch (origin) {
-    case kSeekBeginning: whence = SEEK_SET; break;
-    case kSeekCurrent: whence = SEEK_CUR; break;
-    case kSeekEnd: whence = SEEK_END; break;
+    case kSeekBeginning: base = 0; break;
+    case kSeekCurrent: base = position_; break;
+    case kSeekEnd:
+      if (file_->GetSize(base) != 0) return -1;
+      break;
     default: return -1;
   }
-  return static_cast<int64_t>(::lseek(handle_, static_cast<off_t>(offset), whence));
+  if (offset < 0 && base + offset < 0) return -1;
+  position_ = base + offset;
+  return position_;
 }
 
 // ------------------------------------------------------- TVRXTemporaryStream
 
-TVRXTemporaryStream::TVRXTemporaryStream(bool memoryOnly)
-    : memoryOnly_(memoryOnly), memoryStream_(std::make_unique<TVRXMemoryStream>()) {
+TVRXTemporaryStream::TVRXTemporaryStream(bool memoryOnly, os::FileSystem& fileSystem)
+    : memoryOnly_(memoryOnly),
+      fileSystem_(fileSystem),
+      memoryStream_(std::make_unique<TVRXMemoryStream>()) {
   SetCopyBlockSize(kDefaultCopyBlockSize);
 }
 
@@ -126,9 +115,9 @@ void TVRXTemporaryStream::SpillToFile() {
   const std::string name = TemporaryFileName();
   std::unique_ptr<TVRXFileStream> file;
   try {
-    file = std::make_unique<TVRXFileStream>(name, true, TVRXFileStream::kCreateMode);
+    file = std::make_unique<TVRXFileStream>(name, true, TVRXFileStream::kCreateMode, fileSystem_);
   } catch (...) {
-    ::unlink(name.c_str());
+    fileSystem_.Remove(name);
     throw;
   }
   // A failed copy frees `file`, which removes it; the memory stream stays.

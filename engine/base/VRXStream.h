@@ -20,6 +20,7 @@
 #include <string>
 
 #include "engine/base/VRXExcept.h"
+#include "platform/os/File.h"
 
 namespace vrx {
 
@@ -158,8 +159,11 @@ class TVRXFileStream : public TVRXStream {
   // mode kCreateMode: creates the file; with deleteOnClose the file is removed
   // when the stream is freed. Failure: "Cannot create file. FileName = %s"
   // (10104). Any other mode opens the existing file; failure: "Cannot open
-  // file. FileName = %s, Mode = %d" (10105).
-  TVRXFileStream(const std::string& fileName, bool deleteOnClose, uint32_t mode);
+  // file. FileName = %s, Mode = %d" (10105). The file is reached through
+  // `fileSystem` (which must outlive the stream), so that a test can put a
+  // failing one in its place.
+  TVRXFileStream(const std::string& fileName, bool deleteOnClose, uint32_t mode,
+                 os::FileSystem& fileSystem = os::PosixFileSystem());
   ~TVRXFileStream() override;
 
   using TVRXStream::Seek;
@@ -179,7 +183,10 @@ class TVRXFileStream : public TVRXStream {
   uint32_t Mode() const { return mode_; }
 
  private:
-  int handle_ = -1;
+  os::FileSystem& fileSystem_;
+  std::unique_ptr<os::File> file_;
+  int64_t position_ = 0;
+  bool readable_ = true;  // false for a write-only stream
   std::string fileName_;
   uint32_t mode_;
   bool deleteOnClose_;
@@ -194,7 +201,10 @@ class TVRXTemporaryStream : public TVRXStream {
  public:
   static constexpr int64_t kMemoryLimit = 1048576;
 
-  explicit TVRXTemporaryStream(bool memoryOnly = false);
+  // The spill file is reached through `fileSystem`, which must outlive the
+  // stream.
+  explicit TVRXTemporaryStream(bool memoryOnly = false,
+                               os::FileSystem& fileSystem = os::PosixFileSystem());
   ~TVRXTemporaryStream() override;
 
   using TVRXStream::Seek;
@@ -216,6 +226,7 @@ class TVRXTemporaryStream : public TVRXStream {
   void SpillToFile();
 
   bool memoryOnly_;
+  os::FileSystem& fileSystem_;
   bool inMemory_ = true;
   std::unique_ptr<TVRXMemoryStream> memoryStream_;
   std::unique_ptr<TVRXFileStream> fileStream_;

@@ -13,6 +13,7 @@
 
 #include "engine/base/VRXExcept.h"
 #include "engine/base/VRXMemory.h"
+#include "tests/support/FaultFileSystem.h"
 #include "tests/support/TestSupport.h"
 
 namespace vrx {
@@ -403,6 +404,25 @@ TEST_F(TemporaryStreamTest, AnUnusableTemporaryDirectoryFailsTheSpillAndKeepsThe
             "Cannot create file. FileName = " + dir_ + "/missing/VRX - Native error: 10104");
   EXPECT_TRUE(s.InMemory());
   EXPECT_EQ(ReadAll(s), data);
+}
+
+// Spill files go through the file system seam: a write the file system
+// fails stops the spill with the copy's error, removes the file and keeps
+// every byte in memory.
+TEST_F(TemporaryStreamTest, AFailedWriteOfTheSpillFileKeepsTheDataInMemory) {
+  test::FaultFileSystem faults;
+  TVRXTemporaryStream s(false, faults);
+  const auto data = Pattern(TVRXTemporaryStream::kMemoryLimit);
+  WriteAll(s, data);
+  faults.FailAt(3);  // 1 creates the spill file, 2 empties it, 3 is its first write
+  const uint8_t b = 1;
+  EXPECT_EQ(MessageOf([&] { s.Write(&b, 1); }).rfind("Cannot write to stream. Position = 0", 0), 0u)
+      << "the spill file is written through the seam";
+  EXPECT_TRUE(s.InMemory());
+  EXPECT_EQ(FilesInDir(), 0) << "the failed spill file is removed";
+  EXPECT_EQ(ReadAll(s), data);
+  ASSERT_EQ(s.Write(&b, 1), 1) << "the next write spills again, and succeeds";
+  EXPECT_FALSE(s.InMemory());
 }
 
 }  // namespace
