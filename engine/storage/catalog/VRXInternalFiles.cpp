@@ -244,17 +244,20 @@ int32_t TVRXInternalDBDirectAccessFile::Create(int32_t size) {
                         kDirectSizeInvalid);
   const int32_t needed = InternalFilePagesFor(size, pageManager_.DataSize());
   std::vector<int32_t> pages;
-  TVRXPageGuard previous(pageManager_, pageManager_.AddPage(kSystemSessionID, pageType_));
-  previous->SetEncryptOnWrite(false);
-  bytes::StoreU8(previous->Data() + kHeaderSizeByte, kInternalFileHeaderSize);
-  bytes::StoreI32(previous->Data() + kDirectSizeField, size);
-  pages.push_back(previous->PageNo());
+  {
+    TVRXPageGuard first(pageManager_, pageManager_.AddPage(kSystemSessionID, pageType_));
+    first->SetEncryptOnWrite(false);
+    bytes::StoreU8(first->Data() + kHeaderSizeByte, kInternalFileHeaderSize);
+    bytes::StoreI32(first->Data() + kDirectSizeField, size);
+    pages.push_back(first->PageNo());
+  }
   while (static_cast<int32_t>(pages.size()) < needed) {
     TVRXPageGuard next(pageManager_, pageManager_.AddPage(kSystemSessionID, pageType_));
     next->SetEncryptOnWrite(false);
+    TVRXPageGuard previous(pageManager_,
+                           pageManager_.GetPage(kSystemSessionID, pages.back(), pageType_));
     previous->SetNextPage(next->PageNo());
     pages.push_back(next->PageNo());
-    previous = std::move(next);
   }
   firstPage_ = pages.front();
   size_ = size;
