@@ -1,6 +1,7 @@
 #include "engine/storage/metadata/VRXFieldDef.h"
 
 #include <limits>
+#include <utility>
 
 #include "engine/base/VRXExcept.h"
 #include "engine/storage/metadata/VRXMetadataIO.h"
@@ -139,6 +140,13 @@ TVRXFieldDef& TVRXFieldDefs::AddField(std::string_view name, TVRXAdvancedFieldTy
 
 bool TVRXFieldDefs::Accepts(const TVRXMetaObjectDef& definition) const {
   return dynamic_cast<const TVRXFieldDef*>(&definition) != nullptr;
+}
+
+void TVRXFieldDefs::Swap(TVRXMetaObjectDefs& other) {
+  TVRXMetaObjectDefs::Swap(other);
+  auto& fields = static_cast<TVRXFieldDefs&>(other);
+  std::swap(memoryRecordSize_, fields.memoryRecordSize_);
+  std::swap(diskRecordSize_, fields.diskRecordSize_);
 }
 
 void TVRXFieldDefs::ComputeOffsets() {

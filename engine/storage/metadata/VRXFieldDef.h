@@ -118,6 +118,7 @@ class TVRXFieldDefs : public TVRXMetaObjectDefs {
  public:
   TVRXMetaObjectDef& InternalAddCreated() override;
   std::string_view ClassName() const override { return "TVRXFieldDefs"; }
+  void Swap(TVRXMetaObjectDefs& other) override;
 
   TVRXFieldDef& Field(int32_t index) const { return static_cast<TVRXFieldDef&>(Item(index)); }
   // Appends a new definition of this name, declared type and size.

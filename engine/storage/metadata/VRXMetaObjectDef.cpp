@@ -111,6 +111,13 @@ void TVRXMetaObjectDefs::Move(int32_t from, int32_t to) {
 
 void TVRXMetaObjectDefs::Clear() { items_.clear(); }
 
+void TVRXMetaObjectDefs::Swap(TVRXMetaObjectDefs& other) {
+  if (other.ClassName() != ClassName())
+    throw EVRXException("Cannot assign a %s to a %s", {other.ClassName(), ClassName()},
+                        metaio::kAssignMismatch);
+  items_.swap(other.items_);
+}
+
 TVRXMetaObjectDef& TVRXMetaObjectDefs::Item(int32_t index) const {
   CheckIndex(index, Count());
   return *items_[index];

@@ -98,6 +98,9 @@ class TVRXMetaObjectDefs {
   virtual void Insert(int32_t index, std::unique_ptr<TVRXMetaObjectDef> definition);
   virtual void Move(int32_t from, int32_t to);
   virtual void Clear();
+  // Exchanges the content with a list of the same class (a loaded list is
+  // handed over without copying and without a second duplicate check).
+  virtual void Swap(TVRXMetaObjectDefs& other);
 
   virtual std::string_view ClassName() const { return "TVRXMetaObjectDefs"; }
 
