@@ -81,7 +81,9 @@ void TVRXMetaObjectDefs::Assign(const TVRXMetaObjectDefs& other) {
   std::vector<std::unique_ptr<TVRXMetaObjectDef>> copies;
   std::set<std::string> names;
   for (const auto& item : other.items_) {
-    if (!names.insert(locale::UpperCase(item->Name())).second)
+    // Definitions without a name yet (constraints named after they are
+    // set) are no duplicates of one another.
+    if (!item->Name().empty() && !names.insert(locale::UpperCase(item->Name())).second)
       throw EVRXException("Duplicate field name %s", {item->Name()}, 10424);
     CheckAccepts(*item);
     copies.push_back(item->Clone());

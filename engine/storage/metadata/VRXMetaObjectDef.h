@@ -92,7 +92,7 @@ class TVRXMetaObjectDefs {
   // Replaces the content with copies of `other`'s definitions. A name that
   // occurs twice (after locale upper-casing) raises "Duplicate field name
   // %s" (10424), whatever the kind of definition, and leaves the list as
-  // it was.
+  // it was. Empty names (definitions still to be named) may repeat.
   virtual void Assign(const TVRXMetaObjectDefs& other);
   virtual void Delete(int32_t index);
   virtual void Insert(int32_t index, std::unique_ptr<TVRXMetaObjectDef> definition);
