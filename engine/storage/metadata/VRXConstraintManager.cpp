@@ -38,12 +38,11 @@ void TVRXBaseConstraintManager::SaveToStream(TVRXStream& stream) const {
   constraints_.SaveToStream(stream);
 }
 
-void TVRXBaseConstraintManager::SetConstraintDefs(TVRXConstraintDefs& constraints,
-                                                  bool diskTable) {
+void TVRXBaseConstraintManager::SetConstraintDefs(TVRXConstraintDefs& constraints, bool diskTable) {
   for (int32_t i = 0; i < constraints.Count(); ++i) {
     const uint8_t type = constraints.Constraint(i).Type();
-    if (type != kConstraintPrimaryKey && type != kConstraintUnique &&
-        type != kConstraintNotNull && type != kConstraintCheck)
+    if (type != kConstraintPrimaryKey && type != kConstraintUnique && type != kConstraintNotNull &&
+        type != kConstraintCheck)
       throw EVRXException("Not implemented yet", diskTable ? 30040 : 30058);
   }
   const std::string tableName = table_.TableName();
@@ -83,8 +82,7 @@ void TVRXBaseConstraintManager::ResolveConstraintTargets() {
       }
     } else if (IsFieldConstraint(constraint)) {
       const int32_t field = fields_.IndexOfName(constraint.Target().Name);
-      if (field < 0)
-        throw EVRXException("Field '%s' not found", {constraint.Target().Name}, 30027);
+      if (field < 0) throw EVRXException("Field '%s' not found", {constraint.Target().Name}, 30027);
       constraint.Target().ID = fields_.Item(field).ID();
     } else {
       throw EVRXException("Not implemented yet", 30037);
@@ -97,9 +95,9 @@ void TVRXBaseConstraintManager::NameConstraints() {
     TVRXConstraintDef& constraint = constraints_.Constraint(i);
     if (!constraint.Name().empty()) continue;
     if (!IsFieldConstraint(constraint)) throw EVRXException("Not implemented yet", 30038);
-    const std::string base =
-        std::string("$") + (constraint.Type() == kConstraintNotNull ? "C_NotNull" : "C_Check") +
-        "$" + table_.TableName() + "$" + constraint.Target().Name;
+    const std::string base = std::string("$") +
+                             (constraint.Type() == kConstraintNotNull ? "C_NotNull" : "C_Check") +
+                             "$" + table_.TableName() + "$" + constraint.Target().Name;
     // A long base is cut so that the number still fits the name: cut after
     // the number, every candidate would be the same taken name.
     const std::string numbered(Utf8CutToSize(base, kMaxMetaNameLength - kNameSuffixRoom));
@@ -109,8 +107,7 @@ void TVRXBaseConstraintManager::NameConstraints() {
   }
 }
 
-const TVRXConstraintDef* TVRXBaseConstraintManager::AddIndexConstraint(
-    const TVRXIndexDef& index) {
+const TVRXConstraintDef* TVRXBaseConstraintManager::AddIndexConstraint(const TVRXIndexDef& index) {
   std::unique_ptr<TVRXConstraintDefUnique> constraint;
   std::string name;
   if (index.Primary()) {
@@ -154,8 +151,7 @@ int32_t TVRXBaseConstraintManager::FieldByID(int32_t id, int32_t nativeError) co
   return field;
 }
 
-bool TVRXBaseConstraintManager::IsDuplicate(int32_t sessionID,
-                                            const TVRXConstraintDef& constraint,
+bool TVRXBaseConstraintManager::IsDuplicate(int32_t sessionID, const TVRXConstraintDef& constraint,
                                             std::span<const uint8_t> record, bool isInsert,
                                             std::span<const uint8_t> oldRecord) {
   if (table_.RecordCount(sessionID) <= 0) return false;
@@ -194,8 +190,8 @@ bool TVRXBaseConstraintManager::CheckRecord(int32_t sessionID, std::span<const u
       }
       case kConstraintUnique:
         if (IsDuplicate(sessionID, constraint, record, isInsert, oldRecord)) {
-          violation = FormatText("Constraint unique '%s' violated. Duplicate found.",
-                                 {constraint.Name()});
+          violation =
+              FormatText("Constraint unique '%s' violated. Duplicate found.", {constraint.Name()});
           nativeError = 30320;
         }
         break;
@@ -220,9 +216,9 @@ bool TVRXBaseConstraintManager::CheckRecord(int32_t sessionID, std::span<const u
         };
         if (!check.MinValue().IsNull() &&
             CompareValues(raw(check.MinValue()), value) == kCompareGreater) {
-          violation = FormatText(
-              "Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'",
-              {constraint.Name(), field.Name(), check.MinValue().GetAsString()});
+          violation =
+              FormatText("Constraint '%s' violated. Value in field '%s' cannot be lower than '%s'",
+                         {constraint.Name(), field.Name(), check.MinValue().GetAsString()});
           nativeError = 30029;
         } else if (!check.MaxValue().IsNull() &&
                    CompareValues(raw(check.MaxValue()), value) == kCompareLess) {

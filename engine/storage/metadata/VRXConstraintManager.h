@@ -67,8 +67,7 @@ class TVRXBaseConstraintManager {
   // must be absent from the constraint's index; on update (`isInsert`
   // false, `oldRecord` the record as stored) a key that changed must be.
   bool CheckRecord(int32_t sessionID, std::span<const uint8_t> record, bool raise,
-                   const TVRXRecordID& recordID, bool isInsert,
-                   std::span<const uint8_t> oldRecord);
+                   const TVRXRecordID& recordID, bool isInsert, std::span<const uint8_t> oldRecord);
 
   const TVRXConstraintDefs& ConstraintDefs() const { return constraints_; }
 

@@ -37,8 +37,7 @@ int64_t StorageLimit(TVRXBaseFieldType type) {
 
 }  // namespace
 
-const TVRXFieldDef& TVRXBaseFieldManager::CheckedField(int32_t fieldNo,
-                                                       int32_t nativeError) const {
+const TVRXFieldDef& TVRXBaseFieldManager::CheckedField(int32_t fieldNo, int32_t nativeError) const {
   if (fieldNo < 0 || fieldNo >= fields_.Count())
     throw EVRXException("Field #%d not found", {fieldNo}, nativeError);
   return fields_.Field(fieldNo);
@@ -50,8 +49,7 @@ int64_t TVRXBaseFieldManager::GetNextAutoincValue(int32_t fieldNo) {
     throw EVRXException("Field #%d not found", {fieldNo}, 30403);
   const int64_t increment = field.Increment() != 0 ? field.Increment() : 1;
   const int64_t typeLimit = StorageLimit(field.StorageType());
-  const int64_t maximum =
-      field.MaxValue() != 0 ? std::min(field.MaxValue(), typeLimit) : typeLimit;
+  const int64_t maximum = field.MaxValue() != 0 ? std::min(field.MaxValue(), typeLimit) : typeLimit;
   int64_t next = 0;
   const bool overflow = __builtin_add_overflow(counters_[fieldNo], increment, &next);
   if (overflow || next > maximum) {
@@ -107,8 +105,7 @@ void TVRXBaseFieldManager::ApplyAutoincValues(TVRXSequenceSession& session,
   }
 }
 
-int64_t TVRXBaseFieldManager::NextAutoincForSession(TVRXSequenceSession& session,
-                                                    int32_t fieldNo) {
+int64_t TVRXBaseFieldManager::NextAutoincForSession(TVRXSequenceSession& session, int32_t fieldNo) {
   const int64_t value = GetNextAutoincValue(fieldNo);
   session.SetSequenceLastValue(fields_.Field(fieldNo).ID(), value);
   return value;
@@ -119,9 +116,8 @@ int64_t TVRXBaseFieldManager::GetSequenceLastValue(const TVRXSequenceSession& se
   const TVRXFieldDef& field = CheckedField(fieldNo, 30402);
   int64_t value = 0;
   if (!session.FindSequenceLastValue(field.ID(), value))
-    throw EVRXException(
-        "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
-        {field.Name()}, 30012);
+    throw EVRXException("No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
+                        {field.Name()}, 30012);
   return value;
 }
 
@@ -133,9 +129,7 @@ void TVRXBaseFieldManager::LoadFromStream(TVRXStream& stream) {
   ResetCounters();
 }
 
-void TVRXBaseFieldManager::SaveToStream(TVRXStream& stream) const {
-  fields_.SaveToStream(stream);
-}
+void TVRXBaseFieldManager::SaveToStream(TVRXStream& stream) const { fields_.SaveToStream(stream); }
 
 void TVRXBaseFieldManager::SetFieldDefs(TVRXFieldDefs& fields) {
   for (int32_t i = 0; i < fields.Count(); ++i)

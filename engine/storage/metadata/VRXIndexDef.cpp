@@ -78,8 +78,8 @@ void TVRXIndexDef::SetColumns(const std::vector<std::string>& fieldNames,
     throw EVRXException("Error - different lists length. L1 = %d, L2 = %d",
                         {count, directions.size()}, 10278);
   if (cases.size() != fieldNames.size())
-    throw EVRXException("Error - different lists length. L1 = %d, L2 = %d",
-                        {count, cases.size()}, 10279);
+    throw EVRXException("Error - different lists length. L1 = %d, L2 = %d", {count, cases.size()},
+                        10279);
   std::vector<TVRXIndexColumn> columns;
   for (size_t i = 0; i < fieldNames.size(); ++i) {
     TVRXIndexColumn column;

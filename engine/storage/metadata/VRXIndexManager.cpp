@@ -44,9 +44,7 @@ void TVRXBaseIndexManager::LoadFromStream(TVRXStream& stream) {
   objects_.clear();
 }
 
-void TVRXBaseIndexManager::SaveToStream(TVRXStream& stream) const {
-  indexes_.SaveToStream(stream);
-}
+void TVRXBaseIndexManager::SaveToStream(TVRXStream& stream) const { indexes_.SaveToStream(stream); }
 
 void TVRXBaseIndexManager::SetIndexDefs(TVRXIndexDefs& indexes) {
   for (int32_t i = 0; i < indexes.Count(); ++i)
@@ -64,8 +62,8 @@ int32_t TVRXBaseIndexManager::FindIndexForFields(int32_t sessionID,
     throw EVRXException("Error - different lists length. L1 = %d, L2 = %d",
                         {count, directions.size()}, 10276);
   if (cases.size() != fieldNames.size())
-    throw EVRXException("Error - different lists length. L1 = %d, L2 = %d",
-                        {count, cases.size()}, 10277);
+    throw EVRXException("Error - different lists length. L1 = %d, L2 = %d", {count, cases.size()},
+                        10277);
   for (int32_t i = 0; i < indexes_.Count(); ++i) {
     const TVRXIndexDef& index = indexes_.Index(i);
     if (index.ColumnCount() < count) continue;

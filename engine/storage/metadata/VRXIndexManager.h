@@ -83,12 +83,10 @@ class TVRXBaseIndexManager {
   void EmptyIndexes(int32_t sessionID);
   // The keys of one record in every index. Each call adds 1 to every
   // index's remembered change counter and takes over a new root page.
-  void InsertKeys(int32_t sessionID, std::span<const uint8_t> record,
-                  const TVRXRecordID& recordID);
+  void InsertKeys(int32_t sessionID, std::span<const uint8_t> record, const TVRXRecordID& recordID);
   void UpdateKeys(int32_t sessionID, std::span<const uint8_t> oldRecord,
                   std::span<const uint8_t> newRecord, const TVRXRecordID& recordID);
-  void DeleteKeys(int32_t sessionID, std::span<const uint8_t> record,
-                  const TVRXRecordID& recordID);
+  void DeleteKeys(int32_t sessionID, std::span<const uint8_t> record, const TVRXRecordID& recordID);
   // Rebuilds every temporary index whose remembered change counter is not
   // the table's, which it then remembers.
   void RebuildOutdatedTemporaryIndexes(int32_t sessionID);

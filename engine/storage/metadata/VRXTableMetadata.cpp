@@ -53,8 +53,7 @@ void LoadTableMetadata(TVRXStream& stream, TVRXBaseFieldManager& fields,
 
 void SaveTableMetadata(TVRXStream& stream, const TVRXBaseFieldManager& fields,
                        const TVRXBaseIndexManager& indexes,
-                       const TVRXBaseConstraintManager& constraints,
-                       const TVRXTableRoots& roots) {
+                       const TVRXBaseConstraintManager& constraints, const TVRXTableRoots& roots) {
   fields.SaveToStream(stream);
   indexes.SaveToStream(stream);
   constraints.SaveToStream(stream);

@@ -62,7 +62,6 @@ void LoadTableMetadata(TVRXStream& stream, TVRXBaseFieldManager& fields,
                        TVRXTableRoots& roots);
 void SaveTableMetadata(TVRXStream& stream, const TVRXBaseFieldManager& fields,
                        const TVRXBaseIndexManager& indexes,
-                       const TVRXBaseConstraintManager& constraints,
-                       const TVRXTableRoots& roots);
+                       const TVRXBaseConstraintManager& constraints, const TVRXTableRoots& roots);
 
 }  // namespace vrx

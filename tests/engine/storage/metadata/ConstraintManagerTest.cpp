@@ -209,8 +209,8 @@ TEST_F(ConstraintManagerTest, GeneratedNamesAreUniqueAndFit) {
   fields.AddField(std::string(100, 'f') + "2", TVRXAdvancedFieldType::Integer);
   fieldManager_.SetFieldDefs(fields);
   TVRXConstraintDefs list;
-  for (const std::string& field : {std::string("A"), std::string("A"), fields.Item(1).Name(),
-                                   fields.Item(2).Name()}) {
+  for (const std::string& field :
+       {std::string("A"), std::string("A"), fields.Item(1).Name(), fields.Item(2).Name()}) {
     auto notNull = std::make_unique<TVRXConstraintDefNotNull>();
     notNull->Target().Name = field;
     list.Add(std::move(notNull));

@@ -67,8 +67,9 @@ TEST_F(FieldManagerTest, AutoincWithMaximumThree) {
     bool cycled;
     std::vector<std::string> values;  // what five calls give
   } cases[] = {
-      {false, {"1", "2", "3", "Autoinc max value exceeded for field 'Id' - Native error: 20160",
-               "Autoinc max value exceeded for field 'Id' - Native error: 20160"}},
+      {false,
+       {"1", "2", "3", "Autoinc max value exceeded for field 'Id' - Native error: 20160",
+        "Autoinc max value exceeded for field 'Id' - Native error: 20160"}},
       {true, {"1", "2", "3", "0", "1"}},
   };
   for (const Case& c : cases) {

@@ -60,6 +60,7 @@ TEST_F(IndexManagerTest, FindIndexForFields) {
     Strings fields, directions, cases;
     bool found;
   } cases[] = {
+      // clang-format off
       {"A asc, B desc, C fits (A ASC, B DESC)", {"A", "B", "C"}, {"", "DESC", ""}, {"", "", ""},
        {"A", "B"}, {"ASC", "DESC"}, {"", ""}, true},
       {"A, B ascending does not", {"A", "B"}, {"", ""}, {"", ""},
@@ -73,6 +74,7 @@ TEST_F(IndexManagerTest, FindIndexForFields) {
       {"CASE on a number takes either", {"B"}, {""}, {"NO_CASE"}, {"B"}, {""}, {"CASE"}, true},
       {"NO_CASE needs a case-insensitive column", {"B"}, {""}, {""},
        {"B"}, {""}, {"NO_CASE"}, false},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -82,7 +84,9 @@ TEST_F(IndexManagerTest, FindIndexForFields) {
     const int32_t id = manager_.FindIndexForFields(1, c.fields, c.directions, c.cases);
     EXPECT_EQ(id, c.found ? manager_.IndexDefs().Index(0).ID() : -1);
   }
-  EXPECT_EQ(MessageOf([&] { manager_.FindIndexForFields(1, {"A", "B"}, {""}, {"", ""}); }),
+  EXPECT_EQ(MessageOf([&] {
+              manager_.FindIndexForFields(1, {"A", "B"}, {""}, {"", ""});
+            }),
             "Error - different lists length. L1 = 2, L2 = 1 - Native error: 10276");
   EXPECT_EQ(MessageOf([&] { manager_.FindIndexForFields(1, {"A"}, {""}, {}); }),
             "Error - different lists length. L1 = 1, L2 = 0 - Native error: 10277");
@@ -90,8 +94,7 @@ TEST_F(IndexManagerTest, FindIndexForFields) {
 
 TEST_F(IndexManagerTest, TemporaryIndexesBelongToTheirSession) {
   table_.changeCounter = 7;
-  const TVRXIndexDef& temporary =
-      manager_.CreateTemporaryIndex(3, {"C"}, {"DESC"}, {""});
+  const TVRXIndexDef& temporary = manager_.CreateTemporaryIndex(3, {"C"}, {"DESC"}, {""});
   EXPECT_EQ(temporary.Name().rfind("TEMPORARY_INDEX_", 0), 0u);
   EXPECT_LT(std::stoi(temporary.Name().substr(16)), 1000000);
   EXPECT_TRUE(temporary.Temporary());
@@ -187,8 +190,9 @@ TEST_F(IndexManagerTest, WithoutIndexStorageEveryIndexOperationFails) {
       "10262";
   EXPECT_EQ(MessageOf([&] { manager.InsertKeys(1, record, {1, 0}); }), error);
   EXPECT_EQ(MessageOf([&] { manager.EmptyIndexes(1); }), error);
-  EXPECT_EQ(MessageOf([&] { manager.IsDuplicateKey(1, manager.IndexDefs().Index(0).ID(), record,
-                                                   true, {}); }),
+  EXPECT_EQ(MessageOf([&] {
+              manager.IsDuplicateKey(1, manager.IndexDefs().Index(0).ID(), record, true, {});
+            }),
             error);
   TVRXIndexDef added;
   added.SetName("IX2");

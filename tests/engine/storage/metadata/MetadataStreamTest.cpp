@@ -30,11 +30,13 @@ struct Golden {
     return *this;
   }
   Golden& I32(int32_t v) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+      bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
     return *this;
   }
   Golden& I64(int64_t v) {
-    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+      bytes.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
     return *this;
   }
   Golden& Text(std::string_view s) {
@@ -129,6 +131,7 @@ TEST(MetadataStream, FieldDefinitionBytes) {
   TVRXVariant value;
   value.SetAsString("ab");
   text.SetDefaultValue(value);
+  // clang-format off
   const Bytes expected = {
       5,    'J',  'm',  'e',  'n',  'o',                  // name
       7,    0,    0,    0,                                // ID
@@ -141,6 +144,7 @@ TEST(MetadataStream, FieldDefinitionBytes) {
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F,     // maximum value
       0,                                                  // cycled
       3,    0,    3,    0,    0,    0,    'a',  'b', 0};  // default: STRING "ab"
+  // clang-format on
   EXPECT_EQ(Saved(text), expected);
 
   // BLOB fields alone store their compression; a NULL default is its type
@@ -150,12 +154,14 @@ TEST(MetadataStream, FieldDefinitionBytes) {
   blob.SetBlobCompressionMode(9);
   blob.SetBlobBlockSize(65536);
   blob.SetCycled(true);
+  // clang-format off
   const Bytes blobExpected = Golden()
                                  .Name("Foto").I32(8).U8(18).U8(31).I32(0)
                                  .U8(2).U8(9).I32(65536)
                                  .I64(1).I64(0).I64(0).I64(INT64_MAX).U8(1)
                                  .U8(0).U8(0xFF)
                                  .bytes;
+  // clang-format on
   EXPECT_EQ(Saved(blob), blobExpected);
 
   TVRXFieldDefs loaded;
@@ -173,11 +179,13 @@ TEST(MetadataStream, IndexDefinitionBytes) {
   index.SetID(9);
   index.SetUnique(true);
   index.SetColumns({"A", "B"}, {"ASC", "DESC"}, {"CASE", "NO_CASE"});
+  // clang-format off
   const Bytes expected = Golden()
                              .Name("IX").I32(9).U8(0).U8(1).U8(0).I32(2).I32(-1)
                              .Name("A").U8(0).U8(0).I32(20)
                              .Name("B").U8(0xFF).U8(0xFF).I32(20)
                              .bytes;
+  // clang-format on
   EXPECT_EQ(Saved(index), expected);
 
   TVRXIndexDef loaded;
@@ -216,6 +224,7 @@ TEST(MetadataStream, ConstraintBytes) {
   unique->SetID(14);
   constraints.Add(std::move(unique));
 
+  // clang-format off
   const Bytes expected =
       Golden()
           .I32(4)
@@ -232,6 +241,7 @@ TEST(MetadataStream, ConstraintBytes) {
           .I32(1).Name("").I32(1).Name("").I32(1).Name("")
           .I32(0)
           .bytes;
+  // clang-format on
   EXPECT_EQ(Saved(constraints), expected);
 
   TVRXConstraintDefs loaded;
@@ -386,9 +396,13 @@ TEST(MetadataStream, ListErrors) {
             "Native error: 30339");
 
   TVRXIndexDef index;
-  EXPECT_EQ(MessageOf([&] { index.SetColumns({"A", "B"}, {"ASC"}, {"", ""}); }),
+  EXPECT_EQ(MessageOf([&] {
+              index.SetColumns({"A", "B"}, {"ASC"}, {"", ""});
+            }),
             "Error - different lists length. L1 = 2, L2 = 1 - Native error: 10278");
-  EXPECT_EQ(MessageOf([&] { index.SetColumns({"A"}, {"ASC"}, {"", ""}); }),
+  EXPECT_EQ(MessageOf([&] {
+              index.SetColumns({"A"}, {"ASC"}, {"", ""});
+            }),
             "Error - different lists length. L1 = 1, L2 = 2 - Native error: 10279");
 
   TVRXFieldDef field;

@@ -147,8 +147,7 @@ inline Bytes NullRecord(const TVRXFieldDefs& fields) {
 
 // Stores `value` in an integer field of the record (its storage size) and
 // clears the field's null bit.
-inline void SetInteger(Bytes& record, const TVRXFieldDefs& fields, int32_t fieldNo,
-                       int64_t value) {
+inline void SetInteger(Bytes& record, const TVRXFieldDefs& fields, int32_t fieldNo, int64_t value) {
   const TVRXFieldDef& field = fields.Field(fieldNo);
   unsigned char encoded[8];
   bytes::StoreI64(encoded, value);
