@@ -10,6 +10,7 @@
 #include "engine/base/VRXExcept.h"
 #include "engine/storage/pages/VRXFreeSpace.h"
 #include "engine/storage/pages/VRXPageLayout.h"
+#include "tools/vrxcheck/VRXCheckCatalog.h"
 
 namespace vrx::check {
 
@@ -181,6 +182,7 @@ int CheckDatabaseFile(const std::string& fileName, std::ostream& out) {
       checker.Problem("file format version " + std::to_string(pm.MainHeader().version) +
                       " is too old, repair needed");
     checker.CheckPages();
+    CheckCatalog(pm, out, [&checker](const std::string& line) { checker.Problem(line); });
   } catch (const EVRXException& e) {
     checker.Problem(e.Message());
   }

@@ -1,8 +1,8 @@
-// vrxcheck: the integrity check of a database file at the page level. It
-// opens the file as the engine would, prints the header fields and the page
-// count by page type, and checks every page's signature and type and the
-// free-space map against the pages. Used by the vrxcheck program and its
-// tests; later checks (tables, indexes) build on it.
+// vrxcheck: the integrity check of a database file. It opens the file as
+// the engine would, prints the header fields and the page count by page
+// type, checks every page's signature and type and the free-space map
+// against the pages, then the catalog (VRXCheckCatalog.h). Used by the
+// vrxcheck program, the engine's shell (.check) and their tests.
 #pragma once
 
 #include <ostream>
