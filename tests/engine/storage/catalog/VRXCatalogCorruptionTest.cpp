@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
+#include "engine/storage/catalog/VRXTableFiles.h"
 #include "engine/storage/compression/VRXCompression.h"
 #include "tests/engine/storage/catalog/CatalogTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -30,7 +31,7 @@ struct Sample {
 };
 
 // A database whose table list spans two pages and whose tables have
-// compressed metadata of some length.
+// metadata of twelve fields each.
 Sample MakeSample() {
   TVRXDiskDatabaseOptions options;
   options.fileName = "sample.vrx";
@@ -40,13 +41,16 @@ Sample MakeSample() {
   db.AddSession(session);
   Sample sample;
   for (int i = 0; i < 16; ++i) {
-    std::string text;
-    for (int j = 0; j < 200; ++j) text += "field" + std::to_string(i * j) + ";";
+    TVRXTableMetadata metadata;
+    for (int j = 0; j < 12; ++j)
+      metadata.Fields().AddField("field" + std::to_string(j),
+                                 j % 2 == 0 ? TVRXAdvancedFieldType::Integer
+                                            : TVRXAdvancedFieldType::String,
+                                 j % 2 == 0 ? 0 : 20 + j);
     const TVRXTableEntry entry = db.CreateTableFiles(
         "table" + std::to_string(i),
-        [&](TVRXInternalDBTransactedAccessFile& metadata, TVRXInternalDBTransactedAccessFile&) {
-          metadata.WriteFile(kSystemSessionID, text.data(), 1, kCompressionZlib,
-                             static_cast<int32_t>(text.size()));
+        [&](TVRXInternalDBTransactedAccessFile& file, TVRXInternalDBTransactedAccessFile&) {
+          WriteTableMetadata(file, kSystemSessionID, metadata);
         });
     sample.metadataPages.push_back(entry.metadataPage);
   }
@@ -74,9 +78,10 @@ void ReadCatalog(const std::string& name) {
     std::vector<std::string> names;
     db.GetTablesList(names);
     for (const TVRXTableEntry& entry : db.TableList()->Entries()) {
-      TVRXInternalDBTransactedAccessFile metadata(*db.DiskPageManager(), ptTableMetaData,
-                                                  entry.metadataPage);
-      metadata.ReadAll(0);
+      TVRXInternalDBTransactedAccessFile file(*db.DiskPageManager(), ptTableMetaData,
+                                              entry.metadataPage);
+      TVRXTableMetadata metadata;
+      ReadTableMetadata(file, 0, metadata);
       TVRXInternalDBDirectAccessFile locks(*db.DiskPageManager(), ptTableLocks);
       locks.Open(entry.lockFilePage);
       uint8_t byte = 0;
