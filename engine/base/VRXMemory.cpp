@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/base/VRXBytes.h"
 #include "engine/base/VRXExcept.h"
 #include "platform/os/SystemMemory.h"
 
@@ -19,12 +20,8 @@ constexpr int kTagOffset = -4;
 
 enum Method : uint8_t { kPlain = 0, kZeroed = 1 };
 
-uint32_t Load32(const unsigned char* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-void Store32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
+uint32_t Load32(const unsigned char* p) { return bytes::LoadU32(p); }
+void Store32(unsigned char* p, uint32_t v) { bytes::StoreU32(p, v); }
 
 unsigned char* Base(void* block) {
   return static_cast<unsigned char*>(block) - TVRXMemoryManager::kPrefixSize;
@@ -75,7 +72,9 @@ void* TVRXMemoryManager::GetMem(int32_t size, bool zeroFill) {
   if (size == 0) throw EVRXException("Cannot allocate 0 bytes", 30286);
   if (size < 0) throw EVRXException("GetMem error: %s", {"negative size"}, 30015);
   Reserve(size);
-  void* raw = zeroFill ? std::calloc(1, FramedSize(size)) : std::malloc(FramedSize(size));
+  void* raw = TakeInjectedFailure()
+                  ? nullptr
+                  : (zeroFill ? std::calloc(1, FramedSize(size)) : std::malloc(FramedSize(size)));
   if (raw == nullptr) {
     Release(size);
     throw EVRXException("GetMem error: %s", {"Out of memory"}, 30015);
@@ -110,7 +109,7 @@ void TVRXMemoryManager::ReallocMem(void*& block, int32_t newSize, bool zeroFillG
   if (Load32(static_cast<unsigned char*>(block) + oldSize) != kTrailerTag)
     throw EVRXException("ReallocMem error: %s", {"Memory overrun detected"}, 30014);
   if (newSize > oldSize) Reserve(newSize - oldSize);
-  void* raw = std::realloc(Base(block), FramedSize(newSize));
+  void* raw = TakeInjectedFailure() ? nullptr : std::realloc(Base(block), FramedSize(newSize));
   if (raw == nullptr) {
     if (newSize > oldSize) Release(newSize - oldSize);
     throw EVRXException("ReallocMem error: %s", {"Out of memory"}, 30014);
@@ -148,6 +147,22 @@ void TVRXMemoryManager::SetLimit(int64_t limit) {
 int64_t TVRXMemoryManager::Limit() const {
   std::lock_guard lock(mutex_);
   return limit_;
+}
+
+void TVRXMemoryManager::FailAllocation(int64_t n) {
+  std::lock_guard lock(mutex_);
+  failCountdown_ = n < 0 ? 0 : n;
+}
+
+int64_t TVRXMemoryManager::AllocationsBeforeFailure() const {
+  std::lock_guard lock(mutex_);
+  return failCountdown_;
+}
+
+bool TVRXMemoryManager::TakeInjectedFailure() {
+  std::lock_guard lock(mutex_);
+  if (failCountdown_ == 0) return false;
+  return --failCountdown_ == 0;
 }
 
 void TVRXMemFree::operator()(void* block) const noexcept {

@@ -65,13 +65,24 @@ class TVRXMemoryManager {
   void SetLimit(int64_t limit);
   int64_t Limit() const;
 
+  // For tests of out-of-memory paths: the n-th allocation from now (GetMem
+  // or ReallocMem, counted from 1) fails as if the system had no memory
+  // left, with the usual "GetMem error" or "ReallocMem error"; the ones
+  // after it succeed again. 0 turns the injection off.
+  void FailAllocation(int64_t n);
+  // Allocations still to come before the injected failure (0 = none armed).
+  int64_t AllocationsBeforeFailure() const;
+
  private:
   void Reserve(int64_t bytes);
   void Release(int64_t bytes);
+  // Counts one allocation; true when it is the one that must fail.
+  bool TakeInjectedFailure();
 
   mutable std::mutex mutex_;
   int64_t allocated_ = 0;
   int64_t limit_ = 0;
+  int64_t failCountdown_ = 0;
 };
 
 // Frees a block of the engine memory manager. An overrun detected when the

@@ -40,10 +40,58 @@ bool RetryLock(int attempts, int sleepMilliseconds, const std::function<bool()>&
   return false;
 }
 
+// The free-space map sees the manager through this view only: the page
+// geometry, the header lock, the header's page counts, the file's length and
+// whole service pages.
+class TVRXDiskPageManager::FreeSpaceStore final : public TVRXFreeSpaceStore {
+ public:
+  explicit FreeSpaceStore(TVRXDiskPageManager& manager) : manager_(manager) {}
+
+  int32_t PageSize() const override { return manager_.PageSize(); }
+  int32_t PageHeaderSize() const override { return manager_.HeaderSize(); }
+  int32_t ExtentSize() const override { return manager_.header_.extentSize; }
+
+  void LockMap(int32_t nativeError) override { manager_.LockHeaderOrThrow(nativeError); }
+  void UnlockMap() override { manager_.UnlockHeader(); }
+
+  TVRXMapCounts LoadCounts() override {
+    manager_.ReadHeader();
+    return CachedCounts();
+  }
+  TVRXMapCounts CachedCounts() const override {
+    return {manager_.header_.lastUsedPage, manager_.header_.totalPageCount};
+  }
+  void ResizeFile(int32_t totalPageCount) override {
+    TVRXMainHeader& header = manager_.header_;
+    if (totalPageCount > header.totalPageCount) {
+      manager_.ExtendFile(totalPageCount - header.totalPageCount);
+    } else if (totalPageCount < header.totalPageCount) {
+      header.totalPageCount = totalPageCount;
+      manager_.file_.SetSize(manager_.page0Offset_ + int64_t{totalPageCount} * PageSize());
+    }
+  }
+  void StoreCounts(const TVRXMapCounts& counts) override {
+    manager_.header_.lastUsedPage = counts.lastUsedPage;
+    manager_.header_.totalPageCount = counts.totalPageCount;
+    manager_.WriteHeader();
+  }
+
+  void ReadPage(TVRXPage& page) override { manager_.InternalReadPage(page); }
+  void WritePage(TVRXPage& page) override { manager_.InternalWritePage(page); }
+
+ private:
+  TVRXDiskPageManager& manager_;
+};
+
 TVRXDiskPageManager::TVRXDiskPageManager(os::FileSystem& fileSystem, int32_t cacheCapacity)
     : TVRXPageManager(kDefaultPageSize, kPageHeaderSize, cacheCapacity),
       file_(fileSystem),
+      freeSpaceStore_(std::make_unique<FreeSpaceStore>(*this)),
       random_(std::random_device{}()) {}
+
+void TVRXDiskPageManager::StartFreeSpaceMap() {
+  freeSpace_ = std::make_unique<TVRXDatabaseFreeSpaceManager>(*freeSpaceStore_);
+}
 
 TVRXDiskPageManager::~TVRXDiskPageManager() {
   try {
@@ -132,7 +180,7 @@ void TVRXDiskPageManager::CreateDatabaseFile(const std::string& fileName,
   // The new file is durable, directory entry included, before it is used.
   file_.FlushFileBuffers();
   fileSystem.SyncDirectory(os::DirectoryOf(fileName));
-  freeSpace_ = std::make_unique<TVRXDatabaseFreeSpaceManager>(*this);
+  StartFreeSpaceMap();
 }
 
 void TVRXDiskPageManager::DetectReadOnly(const std::string& fileName, bool& multiUser,
@@ -224,7 +272,7 @@ void TVRXDiskPageManager::OpenDatabaseFile(const std::string& fileName,
   // The block must at least hold its two lock bytes.
   if (layout_.blockSize <= kHeaderLockByte) throw EVRXException("Invalid database format", 20237);
   ComputeOffsets(start, layout_.blockSize);
-  freeSpace_ = std::make_unique<TVRXDatabaseFreeSpaceManager>(*this);
+  StartFreeSpaceMap();
 }
 
 void TVRXDiskPageManager::CloseDatabaseFile() {
@@ -407,9 +455,10 @@ void TVRXDiskPageManager::CommitMapChangesIfShared() {
 void TVRXDiskPageManager::InternalAddPage(TVRXPage& page) {
   LockHeaderOrThrow(20231);
   ScopedHeaderLock unlock(*this);
+  // The buffer first: a page number once taken must reach the caller.
+  page.AllocateFreshBuffer();
   page.SetPageNo(FreeSpace().AllocatePage());
   CommitMapChangesIfShared();
-  page.AllocateFreshBuffer();
 }
 
 void TVRXDiskPageManager::InternalFreePage(int32_t pageNo) {

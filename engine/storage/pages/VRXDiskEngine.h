@@ -139,6 +139,9 @@ class TVRXDiskPageManager : public TVRXPageManager {
   void RevalidateCachedPage(TVRXPage& page) override;
 
  private:
+  // The free-space map's narrow view of this manager (VRXFreeSpaceStore.h).
+  class FreeSpaceStore;
+
   // LockHeader through RetryLock; "Database is locked" with nativeError.
   void LockHeaderOrThrow(int32_t nativeError);
   // In multi-user mode, commits the free-space map's pending changes while
@@ -147,6 +150,8 @@ class TVRXDiskPageManager : public TVRXPageManager {
   void ComputeOffsets(int64_t start, int64_t layoutBlockSize);
   void ResetState();
   void DetectReadOnly(const std::string& fileName, bool& multiUser, bool& readOnly);
+  // A map over the file just opened or created.
+  void StartFreeSpaceMap();
 
   TVRXDatabaseFile file_;
   TVRXMainHeader header_;
@@ -158,7 +163,8 @@ class TVRXDiskPageManager : public TVRXPageManager {
   int64_t layoutOffset_ = kLayoutBlockOffset;
   int64_t objectIdOffset_ = kObjectIdOffset;
   int64_t page0Offset_ = kFirstPageOffset;
-  std::unique_ptr<TVRXDatabaseFreeSpaceManager> freeSpace_;
+  std::unique_ptr<FreeSpaceStore> freeSpaceStore_;
+  std::unique_ptr<TVRXDatabaseFreeSpaceManager> freeSpace_;  // while a file is open
   bool multiUser_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;

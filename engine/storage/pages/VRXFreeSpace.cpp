@@ -4,31 +4,17 @@
 #include <limits>
 #include <vector>
 
-#include "engine/storage/pages/VRXDiskEngine.h"
 #include "engine/base/VRXExcept.h"
+#include "engine/base/VRXInvariant.h"
 #include "engine/storage/pages/VRXPage.h"
+#include "engine/storage/pages/VRXPageLayout.h"
+#include "engine/storage/pages/VRXPageManager.h"
 
 namespace vrx {
 
 namespace {
 
 constexpr int64_t kMaxPageNo = std::numeric_limits<int32_t>::max();
-
-// Holds the header lock for one operation and gives it back on every path.
-class HeaderLock {
- public:
-  HeaderLock(TVRXDiskPageManager& manager, int32_t nativeError) : manager_(manager) {
-    if (!RetryLock(manager.LockAttempts(), manager.LockSleepMs(),
-                   [&] { return manager_.LockHeader(); }))
-      throw EVRXException("Database is locked", nativeError);
-  }
-  ~HeaderLock() { manager_.UnlockHeader(); }
-  HeaderLock(const HeaderLock&) = delete;
-  HeaderLock& operator=(const HeaderLock&) = delete;
-
- private:
-  TVRXDiskPageManager& manager_;
-};
 
 // Lowest clear bit of a byte that is not 0xFF.
 int LowestClearBit(uint8_t byte) {
@@ -37,20 +23,58 @@ int LowestClearBit(uint8_t byte) {
   return -1;
 }
 
+[[noreturn]] void ThrowUnaddressable(int64_t pageNo, int32_t total, int32_t nativeError) {
+  throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, total},
+                      nativeError);
+}
+
 }  // namespace
 
-TVRXDatabaseFreeSpaceManager::TVRXDatabaseFreeSpaceManager(TVRXDiskPageManager& manager)
-    : manager_(manager),
-      extentSize_(manager.MainHeader().extentSize),
-      dataSize_(manager.DataSize()),
-      pagesPerPfs_(8 * static_cast<int64_t>(manager.DataSize())),
-      extentsPerEam_(4 * static_cast<int64_t>(manager.DataSize())),
-      pagesPerEam_(4 * static_cast<int64_t>(manager.DataSize()) * manager.MainHeader().extentSize),
-      lastUsedPage_(manager.MainHeader().lastUsedPage),
-      totalPageCount_(manager.MainHeader().totalPageCount),
-      random_(std::random_device{}()) {}
+// One operation on the map: holds the store's lock, and on every way out
+// that is not Finish() forgets what the operation changed.
+class TVRXDatabaseFreeSpaceManager::Operation {
+ public:
+  Operation(TVRXDatabaseFreeSpaceManager& map, int32_t nativeError) : map_(map) {
+    map_.store_.LockMap(nativeError);
+  }
+  ~Operation() {
+    if (!finished_) map_.DropOperation();
+    map_.store_.UnlockMap();
+    if (kCheckInvariants) map_.CheckInvariants();
+  }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+  void Finish() {
+    map_.WriteOperation();
+    finished_ = true;
+  }
+
+ private:
+  TVRXDatabaseFreeSpaceManager& map_;
+  bool finished_ = false;
+};
+
+TVRXDatabaseFreeSpaceManager::TVRXDatabaseFreeSpaceManager(TVRXFreeSpaceStore& store)
+    : store_(store),
+      extentSize_(store.ExtentSize()),
+      dataSize_(store.PageSize() - store.PageHeaderSize()),
+      pagesPerPfs_(8 * static_cast<int64_t>(dataSize_)),
+      extentsPerEam_(4 * static_cast<int64_t>(dataSize_)),
+      pagesPerEam_(4 * static_cast<int64_t>(dataSize_) * extentSize_),
+      random_(std::random_device{}()) {
+  const TVRXMapCounts counts = store.CachedCounts();
+  loadedLastUsed_ = lastUsedPage_ = counts.lastUsedPage;
+  loadedTotal_ = totalPageCount_ = counts.totalPageCount;
+}
 
 TVRXDatabaseFreeSpaceManager::~TVRXDatabaseFreeSpaceManager() = default;
+
+void TVRXDatabaseFreeSpaceManager::CheckInvariants() const {
+  CheckInvariant(pages_.empty(), "free-space map", "a service page is held between operations");
+  CheckInvariant(lastUsedPage_ == loadedLastUsed_ && totalPageCount_ == loadedTotal_,
+                 "free-space map", "the counts differ from the ones loaded or stored");
+}
 
 int64_t TVRXDatabaseFreeSpaceManager::EamPageNo(int64_t index) const {
   const int64_t at = index * pagesPerEam_;
@@ -73,63 +97,85 @@ int32_t TVRXDatabaseFreeSpaceManager::GrowthStep(int32_t total) const {
   return std::max<int32_t>(total / 10, extentSize_);
 }
 
-std::unique_ptr<TVRXPage> TVRXDatabaseFreeSpaceManager::ReadServicePage(int64_t pageNo,
-                                                                        uint16_t pageType,
-                                                                        int32_t nativeError) {
+// --- working copies ------------------------------------------------------------
+
+TVRXPage& TVRXDatabaseFreeSpaceManager::ServicePage(int64_t pageNo, uint16_t pageType,
+                                                    int32_t nativeError) {
+  if (const auto held = pages_.find(pageNo); held != pages_.end()) {
+    CheckPageType(held->second->PageType(), pageType, nativeError);
+    return *held->second;
+  }
   // A service page outside the file or the page numbers cannot hold the map.
   if (pageNo > kMaxPageNo || pageNo >= totalPageCount_)
-    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d",
-                        {pageNo, totalPageCount_}, nativeError == 30428 ? 30431 : 30430);
-  auto page = std::make_unique<TVRXPage>(&manager_, manager_.PageSize(), manager_.HeaderSize());
+    ThrowUnaddressable(pageNo, totalPageCount_, nativeError == 30428 ? 30431 : 30430);
+  auto page = std::make_unique<TVRXPage>(nullptr, store_.PageSize(), store_.PageHeaderSize());
   page->SetPageNo(static_cast<int32_t>(pageNo));
   page->SetSessionID(kSystemSessionID);
   page->SetEncryptOnWrite(false);
-  manager_.InternalReadPage(*page);
+  store_.ReadPage(*page);
   CheckPageType(page->PageType(), pageType, nativeError);
-  return page;
+  TVRXPage& result = *page;
+  pages_.emplace(pageNo, std::move(page));
+  return result;
 }
 
-std::unique_ptr<TVRXPage> TVRXDatabaseFreeSpaceManager::NewServicePage(int64_t pageNo,
-                                                                       uint16_t pageType) {
-  auto page = std::make_unique<TVRXPage>(&manager_, manager_.PageSize(), manager_.HeaderSize());
+TVRXPage& TVRXDatabaseFreeSpaceManager::NewServicePage(int64_t pageNo, uint16_t pageType) {
+  auto page = std::make_unique<TVRXPage>(nullptr, store_.PageSize(), store_.PageHeaderSize());
   page->SetPageNo(static_cast<int32_t>(pageNo));
   page->SetSessionID(kSystemSessionID);
   page->SetEncryptOnWrite(false);
   page->AllocateFreshBuffer();
   page->SetPageType(pageType);
   page->Data()[0] = 1;
-  return page;
+  page->SetDirty(true);
+  TVRXPage& result = *page;
+  pages_[pageNo] = std::move(page);
+  return result;
 }
 
-void TVRXDatabaseFreeSpaceManager::WriteServicePage(TVRXPage& page) {
-  manager_.InternalWritePage(page);
+void TVRXDatabaseFreeSpaceManager::SetChanged(TVRXPage& page) { page.SetDirty(true); }
+
+void TVRXDatabaseFreeSpaceManager::WriteOperation() {
+  // A file that grows does so before its new service pages are written; one
+  // that shrinks loses only free pages, after the map says so.
+  if (totalPageCount_ > loadedTotal_) store_.ResizeFile(totalPageCount_);
+  for (auto& [pageNo, page] : pages_)
+    if (page->Dirty() && pageNo < totalPageCount_) store_.WritePage(*page);
+  if (totalPageCount_ < loadedTotal_) store_.ResizeFile(totalPageCount_);
+  if (lastUsedPage_ != loadedLastUsed_ || totalPageCount_ != loadedTotal_)
+    store_.StoreCounts({lastUsedPage_, totalPageCount_});
+  loadedLastUsed_ = lastUsedPage_;
+  loadedTotal_ = totalPageCount_;
+  pages_.clear();
+}
+
+void TVRXDatabaseFreeSpaceManager::DropOperation() {
+  pages_.clear();
+  lastUsedPage_ = loadedLastUsed_;
+  totalPageCount_ = loadedTotal_;
 }
 
 void TVRXDatabaseFreeSpaceManager::Reload() {
-  manager_.ReadHeader();
-  loadedLastUsed_ = lastUsedPage_ = manager_.MainHeader().lastUsedPage;
-  loadedTotal_ = totalPageCount_ = manager_.MainHeader().totalPageCount;
+  const TVRXMapCounts counts = store_.LoadCounts();
+  loadedLastUsed_ = lastUsedPage_ = counts.lastUsedPage;
+  loadedTotal_ = totalPageCount_ = counts.totalPageCount;
 }
 
-void TVRXDatabaseFreeSpaceManager::StoreIfChanged() {
-  if (lastUsedPage_ == loadedLastUsed_ && totalPageCount_ == loadedTotal_) return;
-  TVRXMainHeader& header = manager_.MutableMainHeader();
-  header.lastUsedPage = lastUsedPage_;
-  header.totalPageCount = totalPageCount_;
-  manager_.WriteHeader();
-  loadedLastUsed_ = lastUsedPage_;
-  loadedTotal_ = totalPageCount_;
+void TVRXDatabaseFreeSpaceManager::TakeCachedCounts() {
+  const TVRXMapCounts counts = store_.CachedCounts();
+  loadedLastUsed_ = lastUsedPage_ = counts.lastUsedPage;
+  loadedTotal_ = totalPageCount_ = counts.totalPageCount;
 }
 
 // --- allocation ----------------------------------------------------------------
 
 int32_t TVRXDatabaseFreeSpaceManager::AllocatePage() {
-  HeaderLock lock(manager_, 20231);
+  Operation operation(*this, 20231);
   Reload();
   int32_t pageNo = FindFreePage();
   if (pageNo < 0) pageNo = ExtendAndAllocate();
   if (pageNo > lastUsedPage_) lastUsedPage_ = pageNo;
-  StoreIfChanged();
+  operation.Finish();
   return pageNo;
 }
 
@@ -143,8 +189,7 @@ int32_t TVRXDatabaseFreeSpaceManager::FindFreePage() {
 }
 
 int32_t TVRXDatabaseFreeSpaceManager::SearchEamRange(int64_t eamIndex) {
-  auto eam = ReadServicePage(EamPageNo(eamIndex), ptEAM, 30423);
-  const uint8_t* data = eam->Data();
+  const uint8_t* data = ServicePage(EamPageNo(eamIndex), ptEAM, 30423).Data();
   int64_t extent = -1;
   for (int32_t i = 0; i < dataSize_; ++i) {
     if (data[i] == 0xFF) continue;
@@ -164,20 +209,17 @@ int32_t TVRXDatabaseFreeSpaceManager::SearchEamRange(int64_t eamIndex) {
   while (lastPfs > firstPfs && PfsPageNo(lastPfs) >= lastUsedPage_) --lastPfs;
 
   int64_t candidate = -1;
-  std::unique_ptr<TVRXPage> candidatePfs;
   for (int64_t index = firstPfs; index <= lastPfs; ++index) {
-    auto pfs = ReadServicePage(PfsPageNo(index), ptPFS, 30432);
-    const uint8_t* bits = pfs->Data();
+    const uint8_t* bits = ServicePage(PfsPageNo(index), ptPFS, 30432).Data();
     for (int32_t i = 0; i < dataSize_; ++i) {
       if (bits[i] == 0xFF) continue;
       candidate = index * pagesPerPfs_ + int64_t{i} * 8 + LowestClearBit(bits[i]);
-      candidatePfs = std::move(pfs);
       break;
     }
   }
   // A damaged map could offer a service page: never hand one out.
   if (candidate < 0 || candidate >= totalPageCount_ || IsServicePage(candidate)) return -1;
-  MarkPage(static_cast<int32_t>(candidate), true, false, std::move(candidatePfs));
+  MarkPage(static_cast<int32_t>(candidate), true);
   return static_cast<int32_t>(candidate);
 }
 
@@ -186,32 +228,26 @@ int32_t TVRXDatabaseFreeSpaceManager::ExtendAndAllocate() {
   const int64_t lastEamIndex = lastUsedPage_ < 0 ? -1 : lastUsedPage_ / pagesPerEam_;
   int64_t candidate = int64_t{lastUsedPage_} + 1;
   while (IsServicePage(candidate)) ++candidate;
-  if (candidate > kMaxPageNo)
-    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d",
-                        {candidate, totalPageCount_}, 30430);
+  if (candidate > kMaxPageNo) ThrowUnaddressable(candidate, totalPageCount_, 30430);
 
   // Grow by the step, or further when the candidate lies beyond it (tiny
   // extents next to service pages).
   const int64_t needed = candidate + 1 - totalPageCount_;
   const int64_t growth = std::max<int64_t>(GrowthStep(totalPageCount_), needed);
   if (int64_t{totalPageCount_} + growth > kMaxPageNo)
-    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d",
-                        {candidate, totalPageCount_}, 30430);
-  manager_.ExtendFile(static_cast<int32_t>(growth));
-  totalPageCount_ = manager_.MainHeader().totalPageCount;
+    ThrowUnaddressable(candidate, totalPageCount_, 30430);
+  if (growth > 0) totalPageCount_ = static_cast<int32_t>(totalPageCount_ + growth);
 
   std::vector<int64_t> newPfs;
   std::vector<int64_t> newEam;
   int64_t highest = candidate;
   for (int64_t index = lastPfsIndex + 1; index <= candidate / pagesPerPfs_; ++index) {
-    auto page = NewServicePage(PfsPageNo(index), ptPFS);
-    WriteServicePage(*page);
+    NewServicePage(PfsPageNo(index), ptPFS);
     newPfs.push_back(PfsPageNo(index));
     highest = std::max(highest, PfsPageNo(index));
   }
   for (int64_t index = lastEamIndex + 1; index <= candidate / pagesPerEam_; ++index) {
-    auto page = NewServicePage(EamPageNo(index), ptEAM);
-    WriteServicePage(*page);
+    NewServicePage(EamPageNo(index), ptEAM);
     newEam.push_back(EamPageNo(index));
     highest = std::max(highest, EamPageNo(index));
   }
@@ -228,15 +264,12 @@ int32_t TVRXDatabaseFreeSpaceManager::ExtendAndAllocate() {
 
 // --- marking -------------------------------------------------------------------
 
-void TVRXDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used, bool allowSame,
-                                            std::unique_ptr<TVRXPage> pfs) {
+void TVRXDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used, bool allowSame) {
   if (pageNo < 0 || pageNo >= totalPageCount_)
-    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d",
-                        {pageNo, totalPageCount_}, 30430);
-  const int64_t pfsPageNo = PfsPageNo(pageNo / pagesPerPfs_);
-  if (!pfs || pfs->PageNo() != pfsPageNo) pfs = ReadServicePage(pfsPageNo, ptPFS, 30424);
+    ThrowUnaddressable(pageNo, totalPageCount_, 30430);
+  TVRXPage& pfs = ServicePage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, 30424);
   const int64_t inPage = pageNo % pagesPerPfs_;
-  uint8_t& byte = pfs->Data()[inPage / 8];
+  uint8_t& byte = pfs.Data()[inPage / 8];
   const uint8_t mask = static_cast<uint8_t>(1u << (inPage % 8));
   const bool isSet = (byte & mask) != 0;
   if (isSet == used) {
@@ -246,72 +279,60 @@ void TVRXDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used, bool allo
     }
   } else {
     byte = used ? static_cast<uint8_t>(byte | mask) : static_cast<uint8_t>(byte & ~mask);
-    WriteServicePage(*pfs);
+    SetChanged(pfs);
   }
-  UpdateExtentState(pageNo / extentSize_, std::move(pfs));
+  UpdateExtentState(pageNo / extentSize_);
 }
 
-bool TVRXDatabaseFreeSpaceManager::BitOf(int64_t pageNo, std::unique_ptr<TVRXPage>& pfsCache,
-                                         int32_t nativeError) {
+bool TVRXDatabaseFreeSpaceManager::BitOf(int64_t pageNo, int32_t nativeError) {
   if (pageNo >= totalPageCount_) return false;
   const int64_t pfsPage = PfsPageNo(pageNo / pagesPerPfs_);
   if (pfsPage > lastUsedPage_ || pfsPage >= totalPageCount_) return false;
-  if (!pfsCache || pfsCache->PageNo() != pfsPage)
-    pfsCache = ReadServicePage(pfsPage, ptPFS, nativeError);
   const int64_t inPage = pageNo % pagesPerPfs_;
-  return (pfsCache->Data()[inPage / 8] & (1u << (inPage % 8))) != 0;
+  return (ServicePage(pfsPage, ptPFS, nativeError).Data()[inPage / 8] & (1u << (inPage % 8))) != 0;
 }
 
-void TVRXDatabaseFreeSpaceManager::UpdateExtentState(int64_t extent,
-                                                     std::unique_ptr<TVRXPage> pfs) {
+void TVRXDatabaseFreeSpaceManager::UpdateExtentState(int64_t extent) {
   const int64_t first = extent * extentSize_;
-  if (first >= totalPageCount_)
-    throw EVRXException("Page: %d cannot be addressed. TotalPageCount=%d", {first, totalPageCount_},
-                        30431);
-  auto eam = ReadServicePage(EamPageNo(extent / extentsPerEam_), ptEAM, 30428);
+  if (first >= totalPageCount_) ThrowUnaddressable(first, totalPageCount_, 30431);
+  TVRXPage& eam = ServicePage(EamPageNo(extent / extentsPerEam_), ptEAM, 30428);
   bool sawUsed = false;
   bool sawFree = false;
   for (int64_t p = first; p < first + extentSize_ && !(sawUsed && sawFree); ++p) {
-    if (BitOf(p, pfs, 30424))
+    if (BitOf(p, 30424))
       sawUsed = true;
     else
       sawFree = true;
   }
   const int state = sawFree ? kExtentHasFree : kExtentFull;
   const int64_t entry = extent % extentsPerEam_;
-  uint8_t& byte = eam->Data()[entry / 4];
+  uint8_t& byte = eam.Data()[entry / 4];
   const int shift = static_cast<int>(2 * (entry % 4));
   const auto updated = static_cast<uint8_t>((byte & ~(3u << shift)) | (state << shift));
   if (updated != byte) {
     byte = updated;
-    WriteServicePage(*eam);
+    SetChanged(eam);
   }
 }
 
 // --- freeing -------------------------------------------------------------------
 
 void TVRXDatabaseFreeSpaceManager::FreePage(int32_t pageNo) {
-  HeaderLock lock(manager_, 20232);
+  Operation operation(*this, 20232);
   Reload();
   MarkPage(pageNo, false);
   lastUsedPage_ = ScanLastUsedPage();
   const int32_t step = GrowthStep(totalPageCount_);
   const int64_t freeTail = int64_t{totalPageCount_} - lastUsedPage_ - 1;
-  if (freeTail >= step) {
-    manager_.MutableMainHeader().lastUsedPage = lastUsedPage_;
-    manager_.ShrinkFile(static_cast<int32_t>(freeTail / step * step));
-    loadedLastUsed_ = lastUsedPage_;
-    loadedTotal_ = totalPageCount_ = manager_.MainHeader().totalPageCount;
-  }
-  StoreIfChanged();
+  if (freeTail >= step) totalPageCount_ -= static_cast<int32_t>(freeTail / step * step);
+  operation.Finish();
 }
 
 int32_t TVRXDatabaseFreeSpaceManager::ScanLastUsedPage() {
   if (lastUsedPage_ < 0) return -1;
   for (int64_t index = lastUsedPage_ / pagesPerPfs_; index >= 0; --index) {
     if (PfsPageNo(index) >= totalPageCount_) continue;
-    auto pfs = ReadServicePage(PfsPageNo(index), ptPFS, 30424);
-    const uint8_t* bits = pfs->Data();
+    const uint8_t* bits = ServicePage(PfsPageNo(index), ptPFS, 30424).Data();
     for (int32_t i = dataSize_ - 1; i >= 0; --i) {
       if (bits[i] == 0) continue;
       for (int bit = 7; bit >= 0; --bit) {
@@ -326,32 +347,40 @@ int32_t TVRXDatabaseFreeSpaceManager::ScanLastUsedPage() {
 }
 
 // --- inspection ----------------------------------------------------------------
+// Read-only: no lock, nothing written; the working copies are dropped again.
 
 bool TVRXDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
-  lastUsedPage_ = manager_.MainHeader().lastUsedPage;
-  totalPageCount_ = manager_.MainHeader().totalPageCount;
+  TakeCachedCounts();
+  struct Forget {
+    TVRXDatabaseFreeSpaceManager& map;
+    ~Forget() { map.DropOperation(); }
+  } forget{*this};
   if (pageNo < 0 || pageNo >= totalPageCount_) return false;
   const int64_t pfsPage = PfsPageNo(pageNo / pagesPerPfs_);
   // PFS pages past the last used page are not written yet: all free.
   if (pfsPage > lastUsedPage_) return false;
-  auto pfs = ReadServicePage(pfsPage, ptPFS, 30424);
   const int64_t inPage = pageNo % pagesPerPfs_;
-  return (pfs->Data()[inPage / 8] & (1u << (inPage % 8))) != 0;
+  return (ServicePage(pfsPage, ptPFS, 30424).Data()[inPage / 8] & (1u << (inPage % 8))) != 0;
 }
 
 int TVRXDatabaseFreeSpaceManager::ExtentState(int64_t extent) {
-  lastUsedPage_ = manager_.MainHeader().lastUsedPage;
-  totalPageCount_ = manager_.MainHeader().totalPageCount;
+  TakeCachedCounts();
+  struct Forget {
+    TVRXDatabaseFreeSpaceManager& map;
+    ~Forget() { map.DropOperation(); }
+  } forget{*this};
   const int64_t eamPage = EamPageNo(extent / extentsPerEam_);
   if (eamPage > lastUsedPage_) return 0;  // not written yet
-  auto eam = ReadServicePage(eamPage, ptEAM, 30428);
   const int64_t entry = extent % extentsPerEam_;
-  return (eam->Data()[entry / 4] >> (2 * (entry % 4))) & 3;
+  return (ServicePage(eamPage, ptEAM, 30428).Data()[entry / 4] >> (2 * (entry % 4))) & 3;
 }
 
 int32_t TVRXDatabaseFreeSpaceManager::ComputeLastUsedPage() {
-  lastUsedPage_ = manager_.MainHeader().lastUsedPage;
-  totalPageCount_ = manager_.MainHeader().totalPageCount;
+  TakeCachedCounts();
+  struct Forget {
+    TVRXDatabaseFreeSpaceManager& map;
+    ~Forget() { map.DropOperation(); }
+  } forget{*this};
   return ScanLastUsedPage();
 }
 

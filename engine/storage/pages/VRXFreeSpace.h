@@ -3,33 +3,46 @@
 // extent (3 = every page of the extent used, 1 = at least one free). The
 // disk page manager asks it for a page number on AddPage and hands numbers
 // back when pages are freed; it grows the file when no page is free and cuts
-// whole growth steps of free pages off the end.
+// whole growth steps of free pages off the end. It reaches the file only
+// through TVRXFreeSpaceStore (VRXFreeSpaceStore.h).
 //
 // With D = page size - 40 and E = pages per extent:
 //   PFS page i sits at page i*8D and covers pages i*8D .. i*8D + 8D - 1;
 //   EAM page j sits at page j*4DE (one page up when that is a PFS page) and
 //   covers extents j*4D .. j*4D + 4D - 1.
-// Service pages (PFS and EAM) are never handed out and never cached.
+// Service pages (PFS and EAM) are never handed out and never cached between
+// operations.
 //
-// Every operation runs under the header lock, reloads the last used page and
-// the total page count from the file first, and writes its PFS/EAM pages and
-// the header to the file at once: allocation and freeing belong to no
-// session's transaction. The file is journaled, though (VRXJournal.h), so
-// those writes are pending until the next commit of any session makes them
-// part of the file together with its pages; a multi-user manager commits
-// them before it lets the header lock go. A torn PFS or EAM page therefore
-// never reaches the disk, and a page is never free in the map while a
-// committed page still refers to it. Not thread-safe (the database lock
-// serialises).
+// Every operation runs under the store's lock and reloads the last used page
+// and the total page count from the file first. It works on copies of the
+// service pages it needs and writes nothing until it has everything it
+// needs: then the file's new length, the changed service pages and the
+// header go out together. An operation that fails before (no memory, a
+// damaged page) leaves the file as it was. Allocation and freeing belong to
+// no session's transaction: the file is journaled (VRXJournal.h), so those
+// writes are pending until the next commit of any session makes them part of
+// the file together with its pages; a multi-user manager commits them before
+// it lets the header lock go. A torn PFS or EAM page therefore never reaches
+// the disk, and a page is never free in the map while a committed page still
+// refers to it.
+//
+// Invariants between operations (CheckInvariants, run by debug builds at
+// the end of every public operation):
+//  1. no service page is held: the working copies live for one operation;
+//  2. the counts the map works with are the ones it last loaded or stored.
+//
+// Not thread-safe (the database lock serialises).
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <random>
 
+#include "engine/storage/pages/VRXFreeSpaceStore.h"
+
 namespace vrx {
 
-class TVRXDiskPageManager;
 class TVRXPage;
 
 class TVRXDatabaseFreeSpaceManager {
@@ -38,11 +51,14 @@ class TVRXDatabaseFreeSpaceManager {
   static constexpr int kExtentHasFree = 1;
   static constexpr int kExtentFull = 3;
 
-  explicit TVRXDatabaseFreeSpaceManager(TVRXDiskPageManager& manager);
+  // `store` must outlive the map; its counts are taken as they are now.
+  explicit TVRXDatabaseFreeSpaceManager(TVRXFreeSpaceStore& store);
   ~TVRXDatabaseFreeSpaceManager();
 
   // A free page number, marked used. Throws "Database is locked" (20231).
   int32_t AllocatePage();
+  // Aborts with a message when an invariant above does not hold.
+  void CheckInvariants() const;
   // Marks the page free and cuts the free tail. "Database is locked" (20232),
   // "Page: %d already free" (30427).
   void FreePage(int32_t pageNo);
@@ -69,28 +85,37 @@ class TVRXDatabaseFreeSpaceManager {
   int32_t ComputeLastUsedPage();
 
  private:
-  std::unique_ptr<TVRXPage> ReadServicePage(int64_t pageNo, uint16_t pageType, int32_t nativeError);
-  std::unique_ptr<TVRXPage> NewServicePage(int64_t pageNo, uint16_t pageType);
-  void WriteServicePage(TVRXPage& page);
+  class Operation;
+
+  // The working copy of a service page for the current operation: read on
+  // first use (its type checked, else `nativeError`), or created by
+  // NewServicePage. Changes to it are kept by SetChanged.
+  TVRXPage& ServicePage(int64_t pageNo, uint16_t pageType, int32_t nativeError);
+  TVRXPage& NewServicePage(int64_t pageNo, uint16_t pageType);
+  void SetChanged(TVRXPage& page);
+  // Writes the operation's outcome: the file's new length, the changed
+  // service pages in ascending order, the header's counts.
+  void WriteOperation();
+  // Forgets the working copies and takes the counts back to the loaded
+  // ones (an operation that did not get through).
+  void DropOperation();
   void Reload();
-  void StoreIfChanged();
 
   int32_t FindFreePage();
   int32_t SearchEamRange(int64_t eamIndex);
   int32_t ExtendAndAllocate();
   // Sets or clears the page's bit, then recomputes its extent's state.
-  // `allowSame` accepts a bit that already has the wanted value. `pfs` may
-  // bring the covering PFS page as just read, saving a read.
-  void MarkPage(int32_t pageNo, bool used, bool allowSame = false,
-                std::unique_ptr<TVRXPage> pfs = nullptr);
-  // `pfs`, when given, is a current copy of a PFS page the walk may need.
-  void UpdateExtentState(int64_t extent, std::unique_ptr<TVRXPage> pfs = nullptr);
+  // `allowSame` accepts a bit that already has the wanted value.
+  void MarkPage(int32_t pageNo, bool used, bool allowSame = false);
+  void UpdateExtentState(int64_t extent);
   // Page bit by the PFS pages as they are; pages whose PFS page lies beyond
   // the last used page, or outside the file, count as free.
-  bool BitOf(int64_t pageNo, std::unique_ptr<TVRXPage>& pfsCache, int32_t nativeError);
+  bool BitOf(int64_t pageNo, int32_t nativeError);
   int32_t ScanLastUsedPage();
+  // Takes the counts of the header image in memory (inspection).
+  void TakeCachedCounts();
 
-  TVRXDiskPageManager& manager_;
+  TVRXFreeSpaceStore& store_;
   int32_t extentSize_;
   int32_t dataSize_;
   int64_t pagesPerPfs_;
@@ -100,6 +125,7 @@ class TVRXDatabaseFreeSpaceManager {
   int32_t totalPageCount_ = 0;
   int32_t loadedLastUsed_ = -1;
   int32_t loadedTotal_ = 0;
+  std::map<int64_t, std::unique_ptr<TVRXPage>> pages_;  // working copies, by page number
   std::mt19937 random_;
 };
 

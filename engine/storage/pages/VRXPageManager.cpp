@@ -115,22 +115,30 @@ TVRXPage* TVRXPageManager::AddPage(int32_t sessionID, uint16_t pageType) {
   auto page = std::make_unique<TVRXPage>(this, pageSize_, headerSize_);
   InternalAddPage(*page);
   if (page->PageNo() == -1) throw EVRXException("Invalid page number", 20064);
-  page->SetUseCount(1);
-  page->SetDirty(true);
-  page->SetSessionID(sessionID);
-  if (headerSize_ != 0) {
-    page->SetPageType(pageType);
-    page->SetModCounter(RandomModCounter());
-  }
   const int32_t pageNo = page->PageNo();
-  DropCachedCopy(pageNo);
-  TVRXPage* result = page.get();
-  // A number handed out twice would mean a damaged free-space map; the
-  // session's old copy of it is dropped rather than kept beside the new one.
-  if (changes.pages.Find(pageNo) != nullptr) changes.pages.Delete(pageNo);
-  changes.pages.Insert(std::move(page));
-  changes.added.push_back(pageNo);
-  return result;
+  // From here the number belongs to the session; should recording it fail,
+  // it goes back to free space rather than stay used by nobody.
+  try {
+    page->SetUseCount(1);
+    page->SetDirty(true);
+    page->SetSessionID(sessionID);
+    if (headerSize_ != 0) {
+      page->SetPageType(pageType);
+      page->SetModCounter(RandomModCounter());
+    }
+    DropCachedCopy(pageNo);
+    changes.added.reserve(changes.added.size() + 1);
+    TVRXPage* result = page.get();
+    // A number handed out twice would mean a damaged free-space map; the
+    // session's old copy of it is dropped rather than kept beside the new one.
+    if (changes.pages.Find(pageNo) != nullptr) changes.pages.Delete(pageNo);
+    changes.pages.Insert(std::move(page));
+    changes.added.push_back(pageNo);
+    return result;
+  } catch (...) {
+    if (page) InternalFreePage(pageNo);
+    throw;
+  }
 }
 
 void TVRXPageManager::PutPage(TVRXPage* page) {
