@@ -31,8 +31,8 @@ class CatalogChecker {
       return;
     }
     // Chains first: a file whose chain is broken is not read any further.
-    const bool directoryChain = WalkChain("system directory", kSystemDirectoryPageNo,
-                                          ptFileSystemDirectory);
+    const bool directoryChain =
+        WalkChain("system directory", kSystemDirectoryPageNo, ptFileSystemDirectory);
     TVRXSystemDirectory directory(pm_);
     if (!directoryChain || !Guarded("system directory", kSystemDirectoryPageNo,
                                     [&] { directory.Load(kSystemSessionID); }))
@@ -40,9 +40,11 @@ class CatalogChecker {
     out_ << "system directory: " << directory.Entries().size() << " entries\n";
     std::map<int, int> ids;
     for (const TVRXSystemFileEntry& entry : directory.Entries()) {
-      if (++ids[entry.id] == 2 || (entry.id != kTableListFileId && entry.id != kActiveSessionsFileId))
+      if (++ids[entry.id] == 2 ||
+          (entry.id != kTableListFileId && entry.id != kActiveSessionsFileId))
         problem_("system directory: page " + std::to_string(kSystemDirectoryPageNo) + ": entry " +
-                 std::to_string(entry.id) + (ids[entry.id] == 2 ? " appears twice" : " is unknown"));
+                 std::to_string(entry.id) +
+                 (ids[entry.id] == 2 ? " appears twice" : " is unknown"));
     }
     const int32_t slotsPage = directory.FindEntry(kActiveSessionsFileId);
     const int32_t listPage = directory.FindEntry(kTableListFileId);

@@ -9,9 +9,7 @@ namespace vrx {
 
 TVRXDatabaseData::TVRXDatabaseData() = default;
 
-TVRXDatabaseData::~TVRXDatabaseData() {
-  TVRXDatabaseRegistry::Instance().Forget(this);
-}
+TVRXDatabaseData::~TVRXDatabaseData() { TVRXDatabaseRegistry::Instance().Forget(this); }
 
 void TVRXDatabaseData::AddSession(TVRXDatabaseSession& session) {
   TVRXDatabaseLock hold(*this);

@@ -87,8 +87,8 @@ void TVRXDiskDatabaseData::OpenDatabase(TVRXDatabaseSession& session) {
   bool readOnly = options_.readOnly;
   // Until everything is in place the objects are local: a failure frees
   // them and the page manager closes the file.
-  pageManager->OpenDatabaseFile(options_.fileName, options_.password, multiUser,
-                                session.exclusive, repairNeeded, readOnly);
+  pageManager->OpenDatabaseFile(options_.fileName, options_.password, multiUser, session.exclusive,
+                                repairNeeded, readOnly);
   const uint16_t pageSize = pageManager->MainHeader().pageSize;
   const uint16_t extentSize = pageManager->MainHeader().extentSize;
   auto directory = std::make_unique<TVRXSystemDirectory>(*pageManager);

@@ -41,8 +41,9 @@ int32_t InternalFilePagesFor(int64_t size, int32_t dataSize) {
 
 // --- transacted file ----------------------------------------------------------------
 
-TVRXInternalDBTransactedAccessFile::TVRXInternalDBTransactedAccessFile(
-    TVRXPageManager& pageManager, uint16_t pageType, int32_t firstPage)
+TVRXInternalDBTransactedAccessFile::TVRXInternalDBTransactedAccessFile(TVRXPageManager& pageManager,
+                                                                       uint16_t pageType,
+                                                                       int32_t firstPage)
     : pageManager_(pageManager), pageType_(pageType), firstPage_(firstPage) {}
 
 void TVRXInternalDBTransactedAccessFile::RequireOpen(const char* operation) const {
@@ -147,8 +148,7 @@ std::vector<uint8_t> TVRXInternalDBTransactedAccessFile::ReadStored(
           {size.storedSize, static_cast<int32_t>(stored.size()), count}, 30388);
     if (!seen.insert(pageNo).second) ThrowChainDamaged(firstPage_, pageNo, kTransactedChainDamaged);
     TVRXPageGuard page(pageManager_, pageManager_.GetPage(sessionID, pageNo, pageType_));
-    const int32_t take =
-        std::min(dataSize - offset, count - static_cast<int32_t>(stored.size()));
+    const int32_t take = std::min(dataSize - offset, count - static_cast<int32_t>(stored.size()));
     stored.insert(stored.end(), page->Data() + offset, page->Data() + offset + take);
     offset = 0;
     pageNo = page->NextPage();
@@ -263,8 +263,8 @@ int32_t TVRXInternalDBDirectAccessFile::Create(int32_t size) {
   size_ = size;
   pages_ = std::move(pages);
   const int32_t dataSize = pageManager_.DataSize();
-  const int64_t chainBytes = int64_t{static_cast<int32_t>(pages_.size())} * dataSize -
-                             kInternalFileHeaderSize;
+  const int64_t chainBytes =
+      int64_t{static_cast<int32_t>(pages_.size())} * dataSize - kInternalFileHeaderSize;
   addressable_ = pages_.size() == 1 ? dataSize - kInternalFileHeaderSize
                                     : static_cast<int32_t>(std::min<int64_t>(size_, chainBytes));
   return firstPage_;
@@ -310,8 +310,8 @@ void TVRXInternalDBDirectAccessFile::Open(int32_t firstPage) {
   size_ = size;
   pages_ = std::move(pages);
   // Positions can be reached only where the chain has pages for them.
-  const int64_t chainBytes = int64_t{static_cast<int32_t>(pages_.size())} * dataSize -
-                             kInternalFileHeaderSize;
+  const int64_t chainBytes =
+      int64_t{static_cast<int32_t>(pages_.size())} * dataSize - kInternalFileHeaderSize;
   addressable_ = pages_.size() == 1 ? dataSize - kInternalFileHeaderSize
                                     : static_cast<int32_t>(std::min<int64_t>(size_, chainBytes));
 }

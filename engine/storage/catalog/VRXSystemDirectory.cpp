@@ -12,9 +12,8 @@ TVRXSystemDirectory::TVRXSystemDirectory(TVRXPageManager& pageManager)
 void TVRXSystemDirectory::Create(int32_t sessionID) {
   file_.Create(sessionID);
   if (file_.FirstPage() != kSystemDirectoryPageNo)
-    throw EVRXException(
-        "Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
-        {file_.FirstPage(), kSystemDirectoryPageNo}, 30392);
+    throw EVRXException("Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
+                        {file_.FirstPage(), kSystemDirectoryPageNo}, 30392);
   entries_.clear();
 }
 

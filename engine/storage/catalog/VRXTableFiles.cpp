@@ -28,8 +28,7 @@ void WriteTableMetadata(TVRXInternalDBTransactedAccessFile& file, int32_t sessio
   TVRXMemoryStream stream;
   metadata.SaveToStream(stream);
   const auto size = static_cast<int32_t>(stream.GetSize());
-  file.WriteFile(sessionID, stream.Memory(), kMetadataCompressionLevel, kMetadataCompression,
-                 size);
+  file.WriteFile(sessionID, stream.Memory(), kMetadataCompressionLevel, kMetadataCompression, size);
 }
 
 }  // namespace vrx

@@ -92,9 +92,8 @@ const TVRXTableEntry* TVRXTableListFile::Find(std::string_view name) const {
 
 bool TVRXTableListFile::Contains(std::string_view name) const { return Find(name) != nullptr; }
 
-void TVRXTableListFile::AddTableEntry(int32_t tableID, std::string_view name,
-                                      int32_t lockFilePage, int32_t mostUpdatedPage,
-                                      int32_t metadataPage) {
+void TVRXTableListFile::AddTableEntry(int32_t tableID, std::string_view name, int32_t lockFilePage,
+                                      int32_t mostUpdatedPage, int32_t metadataPage) {
   if (Contains(name))
     throw EVRXException("Cannot create table. Table '%s' already exists", {name}, 30395);
   entries_.push_back({TableListName(name), tableID, metadataPage, mostUpdatedPage, lockFilePage});

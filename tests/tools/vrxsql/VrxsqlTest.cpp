@@ -32,8 +32,8 @@ struct ShellRun {
 // on standard input.
 ShellRun Vrxsql(const std::string& arguments, const std::string& input = "") {
   WriteFile("stdin.txt", input);
-  const std::string command = std::string(VRXSQL_PATH) + " " + arguments +
-                              " < stdin.txt > stdout.txt 2> stderr.txt";
+  const std::string command =
+      std::string(VRXSQL_PATH) + " " + arguments + " < stdin.txt > stdout.txt 2> stderr.txt";
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile("stdout.txt"),
           ReadFile("stderr.txt")};

@@ -43,10 +43,10 @@ Sample MakeSample() {
   for (int i = 0; i < 16; ++i) {
     TVRXTableMetadata metadata;
     for (int j = 0; j < 12; ++j)
-      metadata.Fields().AddField("field" + std::to_string(j),
-                                 j % 2 == 0 ? TVRXAdvancedFieldType::Integer
-                                            : TVRXAdvancedFieldType::String,
-                                 j % 2 == 0 ? 0 : 20 + j);
+      metadata.Fields().AddField(
+          "field" + std::to_string(j),
+          j % 2 == 0 ? TVRXAdvancedFieldType::Integer : TVRXAdvancedFieldType::String,
+          j % 2 == 0 ? 0 : 20 + j);
     const TVRXTableEntry entry = db.CreateTableFiles(
         "table" + std::to_string(i),
         [&](TVRXInternalDBTransactedAccessFile& file, TVRXInternalDBTransactedAccessFile&) {
@@ -58,8 +58,7 @@ Sample MakeSample() {
   int32_t page = 4;
   while (page != -1) {
     sample.catalogPages.push_back(page);
-    TVRXPageGuard guard(*db.DiskPageManager(),
-                        db.DiskPageManager()->GetPage(0, page, ptTableList));
+    TVRXPageGuard guard(*db.DiskPageManager(), db.DiskPageManager()->GetPage(0, page, ptTableList));
     page = guard->NextPage();
   }
   db.RemoveSession(session);
@@ -130,7 +129,8 @@ TEST(CatalogCorruptionTest, DamagedCatalogPagesGiveEngineErrorsOnly) {
     for (uint8_t algorithm : {1, 2, 3, 4, 255})
       mutant(at + " algorithm " + std::to_string(algorithm),
              [&](auto& b) { b[DataAt(page) + 9] = algorithm; });
-    mutant(at + " type", [&](auto& b) { b[PageAt(page) + 8] ^= 0x01; }, true);
+    mutant(
+        at + " type", [&](auto& b) { b[PageAt(page) + 8] ^= 0x01; }, true);
     // Flipped bits in the header and the first bytes of the data.
     for (int i = 0; i < 12; ++i) {
       const int64_t offset = PageAt(page) + static_cast<int64_t>(random() % 360);
@@ -151,23 +151,22 @@ TEST(CatalogCorruptionTest, DamagedCatalogPagesGiveEngineErrorsOnly) {
   for (uint8_t id : {0, 1, 2, 3, 255})
     mutant("directory id " + std::to_string(id), [&](auto& b) { b[DataAt(2) + 10] = id; });
   mutant("name length 255", [&](auto& b) { b[DataAt(4) + 10] = 255; });
-  mutant("whole directory zero", [&](auto& b) { std::memset(&b[PageAt(2)], 0, test::kPage); },
-         true);
+  mutant(
+      "whole directory zero", [&](auto& b) { std::memset(&b[PageAt(2)], 0, test::kPage); }, true);
   mutant("whole table list random", [&](auto& b) {
     for (int i = 0; i < test::kPage; ++i) b[PageAt(4) + i] = static_cast<uint8_t>(random());
   });
   // Chains bent back onto themselves or into another file's chain. Only the
   // pages a file's size needs are read, so a bend after them is left to
   // vrxcheck.
-  mutant("table list loops", [&](auto& b) { bytes::StoreI32(&b[PageAt(4) + 10], 4); }, true);
-  mutant("table list into directory", [&](auto& b) { bytes::StoreI32(&b[PageAt(4) + 10], 2); },
-         true);
-  mutant("last table list page loops", [&](auto& b) {
-    bytes::StoreI32(&b[PageAt(sample.catalogPages.back()) + 10], 4);
-  });
-  mutant("metadata into table list", [&](auto& b) {
-    bytes::StoreI32(&b[PageAt(sample.metadataPages[0]) + 10], 4);
-  });
+  mutant(
+      "table list loops", [&](auto& b) { bytes::StoreI32(&b[PageAt(4) + 10], 4); }, true);
+  mutant(
+      "table list into directory", [&](auto& b) { bytes::StoreI32(&b[PageAt(4) + 10], 2); }, true);
+  mutant("last table list page loops",
+         [&](auto& b) { bytes::StoreI32(&b[PageAt(sample.catalogPages.back()) + 10], 4); });
+  mutant("metadata into table list",
+         [&](auto& b) { bytes::StoreI32(&b[PageAt(sample.metadataPages[0]) + 10], 4); });
   ASSERT_GE(mutants.size(), 300u);
 
   int engineErrors = 0;

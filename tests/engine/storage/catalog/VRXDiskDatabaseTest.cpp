@@ -150,7 +150,8 @@ TEST_F(OpenDatabaseTest, TablesGetTheirFilesIdsAndEntryBytes) {
   bytes::StoreI32(&entry[260], 7);
   bytes::StoreI32(&entry[264], 8);
   bytes::StoreI32(&entry[268], 5);
-  EXPECT_EQ(Bytes(file, DataAt(4), 10), (std::vector<uint8_t>{10, 0x20, 2, 0, 0, 0x20, 2, 0, 0, 0}));
+  EXPECT_EQ(Bytes(file, DataAt(4), 10),
+            (std::vector<uint8_t>{10, 0x20, 2, 0, 0, 0x20, 2, 0, 0, 0}));
   EXPECT_EQ(Bytes(file, DataAt(4) + 10, 272), entry);
   db_.AddSession(session_);
 }
@@ -175,7 +176,7 @@ TEST_F(OpenDatabaseTest, NamesAreFoundWithoutRegardToCaseAndCutTo255Bytes) {
   db_.RemoveSession(session_);
   db_.AddSession(session_);
   EXPECT_EQ(Tables(db_), (std::vector<std::string>{"HRACI", name255, std::string(255, 'b'),
-                                                    czech.substr(0, 254)}));
+                                                   czech.substr(0, 254)}));
   EXPECT_EQ(db_.FindTableEntry(name300).name, std::string(255, 'b'));
   EXPECT_EQ(MessageOf([&] { CreateTable(db_, std::string(255, 'B') + "x"); }),
             "Cannot create table. Table '" + std::string(255, 'B') +

@@ -73,8 +73,7 @@ TEST_F(InternalFileTest, RoundTripWithEveryAlgorithm) {
     TVRXInternalDBTransactedAccessFile file(pm_, ptTableMetaData);
     file.Create(kSession);
     const auto content = Text(c.size);
-    file.WriteFile(kSession, content.data(), c.level, c.algorithm,
-                   static_cast<int32_t>(c.size));
+    file.WriteFile(kSession, content.data(), c.level, c.algorithm, static_cast<int32_t>(c.size));
     pm_.ApplyChanges(kSession);
     const TVRXInternalFileSize size = file.GetSize(kSession);
     EXPECT_EQ(size.algorithm, c.algorithm);
@@ -133,8 +132,9 @@ TEST_F(InternalFileTest, MisuseAndShortChainsAreRefused) {
 
   TVRXInternalDBTransactedAccessFile file(pm_, ptTableMetaData);
   file.Create(kSession);
-  EXPECT_EQ(MessageOf([&] { file.Create(kSession); }),
-            "Cannot create Internal file. File already exists. StartPageNo=2 - Native error: 30383");
+  EXPECT_EQ(
+      MessageOf([&] { file.Create(kSession); }),
+      "Cannot create Internal file. File already exists. StartPageNo=2 - Native error: 30383");
   file.WriteFile(kSession, Text(5000).data(), 0, kCompressionNone, 5000);
   EXPECT_EQ(MessageOf([&] { file.ReadFile(kSession, buffer.data(), 5001); }),
             "Cannot Read internal file. FileSize=5000. ReadSize=5001 - Native error: 30387");
