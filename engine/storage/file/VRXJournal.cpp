@@ -12,6 +12,7 @@
 
 #include "engine/base/VRXBytes.h"
 #include "engine/base/VRXExcept.h"
+#include "engine/base/VRXInvariant.h"
 
 namespace vrx {
 
@@ -192,6 +193,54 @@ TVRXJournaledFile::TVRXJournaledFile(os::FileSystem& fileSystem,
 
 TVRXJournaledFile::~TVRXJournaledFile() = default;
 
+// Checks the invariants when the public operation that made it ends, on
+// every way out.
+class TVRXJournaledFile::InvariantGuard {
+ public:
+  explicit InvariantGuard(const TVRXJournaledFile& file, int64_t around = -1)
+      : file_(file), around_(around) {}
+  ~InvariantGuard() {
+    if (!kCheckInvariants) return;
+    if (around_ >= 0)
+      file_.CheckInvariantsAround(around_);
+    else
+      file_.CheckInvariants();
+  }
+  InvariantGuard(const InvariantGuard&) = delete;
+  InvariantGuard& operator=(const InvariantGuard&) = delete;
+
+ private:
+  const TVRXJournaledFile& file_;
+  int64_t around_;
+};
+
+void TVRXJournaledFile::CheckInvariants() const {
+  constexpr const char* kUnit = "journaled file";
+  int64_t previousEnd = std::numeric_limits<int64_t>::min();
+  for (const auto& [offset, bytes] : pending_) {
+    CheckInvariant(!bytes.empty(), kUnit, "an empty pending write");
+    CheckInvariant(offset >= previousEnd, kUnit, "pending writes overlap");
+    previousEnd = offset + static_cast<int64_t>(bytes.size());
+    CheckInvariant(previousEnd <= logicalSize_, kUnit, "a pending write passes the logical size");
+  }
+  CheckInvariant(unitOpen_ || broken_ || pending_.empty(), kUnit,
+                 "writes are pending outside a unit");
+  CheckInvariant(!unitOpen_ || cutTo_ <= baseSize_, kUnit, "the cut lies above the base size");
+}
+
+void TVRXJournaledFile::CheckInvariantsAround(int64_t offset) const {
+  constexpr const char* kUnit = "journaled file";
+  auto it = pending_.upper_bound(offset);
+  for (int step = 0; step < 2 && it != pending_.begin(); ++step) --it;
+  int64_t previousEnd = std::numeric_limits<int64_t>::min();
+  for (int step = 0; step < 4 && it != pending_.end(); ++step, ++it) {
+    CheckInvariant(!it->second.empty(), kUnit, "an empty pending write");
+    CheckInvariant(it->first >= previousEnd, kUnit, "pending writes overlap");
+    previousEnd = it->first + static_cast<int64_t>(it->second.size());
+    CheckInvariant(previousEnd <= logicalSize_, kUnit, "a pending write passes the logical size");
+  }
+}
+
 int TVRXJournaledFile::BaseSize(int64_t& size) {
   if (unitOpen_) {
     size = baseSize_;
@@ -273,6 +322,7 @@ int TVRXJournaledFile::Read(int64_t offset, void* buffer, size_t count, size_t& 
 }
 
 int TVRXJournaledFile::Write(int64_t offset, const void* buffer, size_t count) {
+  const InvariantGuard guard(*this, std::max<int64_t>(offset, 0));
   if (broken_) return EIO;
   if (offset < 0) return EINVAL;
   if (count == 0) return 0;
@@ -296,6 +346,7 @@ int TVRXJournaledFile::GetSize(int64_t& size) {
 }
 
 int TVRXJournaledFile::SetSize(int64_t size) {
+  const InvariantGuard guard(*this);
   if (broken_) return EIO;
   if (size < 0) return EINVAL;
   int64_t ignored = 0;
@@ -327,6 +378,7 @@ int TVRXJournaledFile::Close() {
 }
 
 void TVRXJournaledFile::Discard() {
+  const InvariantGuard guard(*this);
   pending_.clear();
   unitOpen_ = false;
 }
@@ -334,6 +386,7 @@ void TVRXJournaledFile::Discard() {
 bool TVRXJournaledFile::HasPendingChanges() const { return unitOpen_; }
 
 int TVRXJournaledFile::WriteThrough(int64_t offset, const void* buffer, size_t count) {
+  const InvariantGuard guard(*this, std::max<int64_t>(offset, 0));
   if (broken_) return EIO;
   if (count == 0) return 0;
   if (invalidationUnsynced_) {
@@ -414,6 +467,7 @@ int TVRXJournaledFile::RollBack(int64_t originalSize, const std::vector<Interval
 }
 
 int TVRXJournaledFile::Commit() {
+  const InvariantGuard guard(*this);
   if (broken_) return EIO;
   lastCommit_ = TVRXCommitStats{};
   if (!unitOpen_) return 0;

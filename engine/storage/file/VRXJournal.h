@@ -149,7 +149,19 @@ class TVRXJournaledFile final : public os::File {
   void SetShared(bool on) { shared_ = on; }
   const TVRXCommitStats& LastCommit() const { return lastCommit_; }
 
+  // Invariants between calls (checked by debug builds at the end of Write,
+  // SetSize, WriteThrough, Commit and Discard; Write looks only around the
+  // range it wrote):
+  //  1. pending writes are non-empty and disjoint;
+  //  2. every pending write ends at or below the logical size;
+  //  3. with no unit open nothing is pending (unless the file is broken);
+  //  4. while a unit is open, the cut lies at or below the base size.
+  void CheckInvariants() const;
+
  private:
+  class InvariantGuard;
+  // Invariant 1 and 2 for the pending writes next to `offset`.
+  void CheckInvariantsAround(int64_t offset) const;
   struct Interval {
     int64_t begin;
     int64_t end;

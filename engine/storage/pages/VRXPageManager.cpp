@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/base/VRXExcept.h"
+#include "engine/base/VRXInvariant.h"
 #include "engine/base/VRXMemory.h"
 
 namespace vrx {
@@ -106,6 +107,7 @@ TVRXPage* TVRXPageManager::GetPage(int32_t sessionID, int32_t pageNo, uint16_t p
     throw EVRXException("Page is used by other session", 20090);
   page->SetSessionID(sessionID);
   page->SetUseCount(page->UseCount() + 1);
+  if (kCheckInvariants) CheckPageInvariants(*page);
   return page;
 }
 
@@ -134,6 +136,7 @@ TVRXPage* TVRXPageManager::AddPage(int32_t sessionID, uint16_t pageType) {
     if (changes.pages.Find(pageNo) != nullptr) changes.pages.Delete(pageNo);
     changes.pages.Insert(std::move(page));
     changes.added.push_back(pageNo);
+    if (kCheckInvariants) CheckPageInvariants(*result);
     return result;
   } catch (...) {
     if (page) InternalFreePage(pageNo);
@@ -200,6 +203,12 @@ void TVRXPageManager::CacheCommittedPage(std::unique_ptr<TVRXPage> page) {
 }
 
 void TVRXPageManager::WriteChangeSet(int32_t sessionID) {
+  struct Check {
+    const TVRXPageManager& manager;
+    ~Check() {
+      if (kCheckInvariants) manager.CheckInvariants();
+    }
+  } check{*this};
   TVRXChangeSet* changes = FindChangeSet(sessionID);
   if (changes == nullptr) return;
 
@@ -237,7 +246,46 @@ void TVRXPageManager::WriteChangeSet(int32_t sessionID) {
   changeSets_.erase(sessionID);
 }
 
+void TVRXPageManager::CheckInvariants() const {
+  constexpr const char* kUnit = "page manager";
+  for (int32_t i = 0; i < cache_.Count(); ++i) {
+    const TVRXPage* page = cache_.At(i);
+    CheckInvariant(page->List() == &cache_, kUnit, "a cached page names another list");
+    CheckInvariant(page->UseCount() > 0 || !page->Dirty(), kUnit,
+                   "an unused cached page is dirty");
+  }
+  for (const auto& [sessionID, changes] : changeSets_) {
+    CheckInvariant(changes->sessionID == sessionID, kUnit, "a change set under another session");
+    for (int32_t i = 0; i < changes->pages.Count(); ++i) {
+      const TVRXPage* page = changes->pages.At(i);
+      CheckInvariant(page->List() == &changes->pages, kUnit,
+                     "a page of a change set names another list");
+      CheckInvariant(page->Dirty(), kUnit, "a page of a change set is clean");
+      CheckInvariant(page->SessionID() == sessionID, kUnit,
+                     "a page of a change set belongs to another session");
+    }
+  }
+}
+
+void TVRXPageManager::CheckPageInvariants(const TVRXPage& page) const {
+  constexpr const char* kUnit = "page manager";
+  if (page.List() == &cache_) {
+    CheckInvariant(page.UseCount() > 0 || !page.Dirty(), kUnit, "an unused cached page is dirty");
+    return;
+  }
+  const TVRXChangeSet* changes = FindChangeSet(page.SessionID());
+  CheckInvariant(changes != nullptr && page.List() == &changes->pages, kUnit,
+                 "a page is neither cached nor in its session's change set");
+  CheckInvariant(page.Dirty(), kUnit, "a page of a change set is clean");
+}
+
 void TVRXPageManager::CancelChanges(int32_t sessionID) {
+  struct Check {
+    const TVRXPageManager& manager;
+    ~Check() {
+      if (kCheckInvariants) manager.CheckInvariants();
+    }
+  } check{*this};
   TVRXChangeSet* changes = FindChangeSet(sessionID);
   if (changes == nullptr) return;
   for (int32_t i = 0; i < changes->pages.Count(); ++i) {

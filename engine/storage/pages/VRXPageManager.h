@@ -13,6 +13,9 @@
 //  2. Pages in a change set are dirty; pages in the cache with use count 0
 //     are clean (PutPage moves a dirty one into its session's change set).
 //  3. A page in use (use count > 0) belongs to exactly one session.
+// CheckInvariants checks 1 and 2 over the whole cache and every change set;
+// debug builds run it at the end of commits and cancels, and check the
+// page concerned at the end of GetPage and AddPage.
 //
 // Not thread-safe: callers hold the open database's or the table's lock
 // around every call.
@@ -97,6 +100,9 @@ class TVRXPageManager {
   bool HasChanges(int32_t sessionID) const;
   bool HasUncommittedPages() const;
 
+  // Aborts with a message when an invariant above does not hold.
+  void CheckInvariants() const;
+
  protected:
   void SetPageSize(int32_t pageSize) { pageSize_ = pageSize; }
   void SetPageCount(int32_t count) { pageCount_ = count; }
@@ -118,6 +124,8 @@ class TVRXPageManager {
   int32_t RandomModCounter();
 
  private:
+  // The invariants as far as they concern one page of a session's view.
+  void CheckPageInvariants(const TVRXPage& page) const;
   // Drops a cached copy of pageNo: freed when unused, else marked stale.
   void DropCachedCopy(int32_t pageNo);
   // Puts a written page into the cache when there is room, else frees it.
