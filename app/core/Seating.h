@@ -12,15 +12,26 @@
 //   3. repeat meetings: pairs at one table who met before,
 //   4. earlier meetings beyond the first of those pairs (a third meeting is
 //      worse than a second),
-//   5. the spread of points at the tables: the sum over tables of the highest
-//      minus the lowest points total.
-// It starts from the standings (tables of four consecutive players by
-// points), descends by swapping two players of different tables, and then
-// kicks the seating out of its local optimum many times (a few random swaps
-// around the players who still repeat a meeting, then a descent again),
-// keeping the best seating found. The kicks are seeded from the input, so a
-// round is always seated the same way. No level can be bought with a lower
-// one: a seating with fewer repeats always wins, whatever its spread.
+//   5. the spread of points at the tables (the sum over tables of the highest
+//      minus the lowest points total), together with the faults of the
+//      round after it.
+// For that last level the search looks one round ahead: it seats
+// the next round in thought as well, on the meetings so far plus the round
+// being seated and without points (those are not known yet), and counts that
+// round's faults (pairs who would meet again, BYE players together, sit-outs
+// again). Four such faults weigh as much as one point of spread, so of two
+// seatings with the same repeats the one that leaves a next round with fewer
+// repeats wins unless it is clearly less even. Seated one round at a time
+// without it, most early rounds without a repeat paint the later ones into a
+// corner.
+// The search starts from the standings (tables of four consecutive players
+// by points; the round in thought from any order), descends by swapping two
+// players of different tables of either round, and then kicks the seating
+// out of its local optimum many times (a few random swaps around the players
+// who still repeat a meeting, then a descent again), keeping the best
+// seating found. The kicks are seeded from the input, so a round is always
+// seated the same way. No level can be bought with a lower one: a seating
+// with fewer repeats always wins, whatever its spread or the round ahead.
 //
 // Pure computation: no grid, no files, no Qt. Not thread-safe per call
 // (each call owns its state; separate calls may run concurrently).

@@ -71,6 +71,50 @@ TEST(SeatingTest, FindsTheOnlyRoundWithoutRepeats) {
   }
 }
 
+// Sixteen players after two rounds, tables of four by x, then by y (x, y
+// in 0..3). A third round without repeats takes one player of each x and
+// each y to a table, but only the rounds that are a parallel class of the
+// affine plane of order 4 leave a fourth round without repeats, and the
+// fourth one a fifth; the others (built like the cyclic group of order 4)
+// force a repeat at every table of the next round. Points shared by all
+// players of one x or one y make every round without repeats equally even,
+// so only a look at the rounds after it can tell them apart.
+TEST(SeatingTest, RoundsWithoutRepeatsLeaveSuchRoundsAfterThem) {
+  struct Case {
+    const char* name;
+    int64_t points[4];  // by x; by y when byY
+    bool byY;
+  };
+  const Case cases[] = {
+      {"points by first table", {30, 20, 10, 0}, false},
+      {"points by second table", {9, 6, 3, 0}, true},
+      {"equal points", {0, 0, 0, 0}, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<int64_t> points;
+    for (int x = 0; x < 4; ++x)
+      for (int y = 0; y < 4; ++y) points.push_back(c.points[c.byY ? y : x]);
+    SeatingInput in = Input(16, points);
+    std::vector<int> byX;
+    std::vector<int> byY;
+    for (int p = 0; p < 16; ++p) {
+      byX.push_back(1 + p / 4);
+      byY.push_back(1 + p % 4);
+    }
+    AddRound(in, byX);
+    AddRound(in, byY);
+    for (int round = 3; round <= 5; ++round) {
+      const Seating seating = SeatWithFewerRepeats(in);
+      EXPECT_EQ(ScoreSeating(in, seating).repeats, 0) << c.name << ", round " << round;
+      AddRound(in, NumberTables(seating));
+    }
+    // Every pair has met exactly once.
+    for (int a = 0; a < 16; ++a)
+      for (int b = 0; b < 16; ++b)
+        EXPECT_EQ(in.Meetings(a, b), a == b ? 0 : 1) << c.name << ": " << a << "-" << b;
+  }
+}
+
 // Thirty-two players whose history never seated two of the same group of
 // four together: those groups are a round without repeats, and the search
 // finds one, with tables as even as the standings allow it.
