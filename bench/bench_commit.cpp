@@ -103,15 +103,15 @@ uint8_t PatternByte(uint32_t logical, uint32_t stamp, size_t i) {
 
 void FillPage(TVRXPage& page, uint32_t logical, uint32_t stamp) {
   uint8_t* data = page.Data();
-  vrx::PutU32(data, logical);
-  vrx::PutU32(data + 4, stamp);
+  vrx::bytes::StoreU32(data, logical);
+  vrx::bytes::StoreU32(data + 4, stamp);
   for (size_t i = 8; i < static_cast<size_t>(page.DataSize()); ++i)
     data[i] = PatternByte(logical, stamp, i);
 }
 
 bool PageHolds(const TVRXPage& page, uint32_t logical, uint32_t stamp) {
   const uint8_t* data = page.Data();
-  if (vrx::GetU32(data) != logical || vrx::GetU32(data + 4) != stamp) return false;
+  if (vrx::bytes::LoadU32(data) != logical || vrx::bytes::LoadU32(data + 4) != stamp) return false;
   for (size_t i = 8; i < static_cast<size_t>(page.DataSize()); ++i)
     if (data[i] != PatternByte(logical, stamp, i)) return false;
   return true;
@@ -129,12 +129,12 @@ struct Directory {
 
 bool ReadDirectory(const TVRXPage& page, Directory& directory, std::string& problem) {
   const uint8_t* data = page.Data();
-  if (vrx::GetU32(data) != kDirectoryMagic) {
+  if (vrx::bytes::LoadU32(data) != kDirectoryMagic) {
     problem = "page 2 is no directory page";
     return false;
   }
-  directory.commit = vrx::GetU32(data + 4);
-  const uint32_t count = vrx::GetU32(data + 8);
+  directory.commit = vrx::bytes::LoadU32(data + 4);
+  const uint32_t count = vrx::bytes::LoadU32(data + 8);
   if (12 + size_t{count} * 12 > static_cast<size_t>(page.DataSize())) {
     problem = "directory entry count " + std::to_string(count) + " does not fit its page";
     return false;
@@ -142,7 +142,7 @@ bool ReadDirectory(const TVRXPage& page, Directory& directory, std::string& prob
   directory.entries.clear();
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* e = data + 12 + i * 12;
-    directory.entries[vrx::GetU32(e)] = {vrx::GetI32(e + 4), vrx::GetU32(e + 8)};
+    directory.entries[vrx::bytes::LoadU32(e)] = {vrx::bytes::LoadI32(e + 4), vrx::bytes::LoadU32(e + 8)};
   }
   if (directory.entries.size() != count) {
     problem = "directory names a logical page twice";
@@ -154,15 +154,15 @@ bool ReadDirectory(const TVRXPage& page, Directory& directory, std::string& prob
 void WriteDirectory(TVRXPage& page, const Directory& directory) {
   uint8_t* data = page.Data();
   std::memset(data, 0, static_cast<size_t>(page.DataSize()));
-  vrx::PutU32(data, kDirectoryMagic);
-  vrx::PutU32(data + 4, directory.commit);
-  vrx::PutU32(data + 8, static_cast<uint32_t>(directory.entries.size()));
+  vrx::bytes::StoreU32(data, kDirectoryMagic);
+  vrx::bytes::StoreU32(data + 4, directory.commit);
+  vrx::bytes::StoreU32(data + 8, static_cast<uint32_t>(directory.entries.size()));
   size_t i = 0;
   for (const auto& [logical, entry] : directory.entries) {
     uint8_t* e = data + 12 + i++ * 12;
-    vrx::PutU32(e, logical);
-    vrx::PutI32(e + 4, entry.pageNo);
-    vrx::PutU32(e + 8, entry.stamp);
+    vrx::bytes::StoreU32(e, logical);
+    vrx::bytes::StoreI32(e + 4, entry.pageNo);
+    vrx::bytes::StoreU32(e + 8, entry.stamp);
   }
 }
 

@@ -84,7 +84,11 @@ class Input {
 // The field is a 16-bit unsigned number: anything above 65535 (or below 0)
 // is a range error.
 int ParseField(std::string_view field) {
-  auto invalid = [&]() { return Exception("'" + std::string(field) + "' is not a valid integer value"); };
+  auto invalid = [&]() {
+    std::string message = "'";
+    message.append(field).append("' is not a valid integer value");
+    return Exception(message);
+  };
   size_t pos = 0;
   while (pos < field.size() && field[pos] == ' ') ++pos;
   bool negative = false;

@@ -30,15 +30,21 @@ std::string ToUtf8(const icu::UnicodeString& text) {
 // Narrow and no-break spaces (CLDR puts U+202F before "AM"/"PM" and U+00A0
 // into some patterns) become ordinary spaces, so that what users type
 // matches what we print.
-std::string PlainSpaces(std::string text) {
+std::string PlainSpaces(std::string_view text) {
   static constexpr std::string_view kNarrowNbsp = "\xE2\x80\xAF";
   static constexpr std::string_view kNbsp = "\xC2\xA0";
-  for (std::string_view from : {kNarrowNbsp, kNbsp}) {
-    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + 1)) {
-      text.replace(pos, from.size(), " ");
+  std::string plain;
+  plain.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    const std::string_view rest = text.substr(pos);
+    if (rest.starts_with(kNarrowNbsp) || rest.starts_with(kNbsp)) {
+      plain.push_back(' ');
+      pos += rest.starts_with(kNbsp) ? kNbsp.size() : kNarrowNbsp.size();
+    } else {
+      plain.push_back(text[pos++]);
     }
   }
-  return text;
+  return plain;
 }
 
 // Every run of 'y' outside quotes becomes "yyyy".

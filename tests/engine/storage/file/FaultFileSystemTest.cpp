@@ -52,8 +52,8 @@ struct Scenario {
 TEST(FaultFileSystem, KeepLeavesWhatTheProcessWrote) {
   Scenario s;
   s.fs.Crash(CrashMode::kKeep);
-  std::vector<uint8_t> expected(512, 'a');
-  expected.resize(1536, 'b');
+  std::vector<uint8_t> expected(1536, 'b');
+  std::fill_n(expected.begin(), 512, 'a');
   EXPECT_EQ(Bytes("f"), expected);
 }
 

@@ -45,7 +45,11 @@ class FieldManagerTest : public testing::Test {
 TEST_F(FieldManagerTest, LayoutPutsFieldsAfterTheNullBitmap) {
   Add("Jmeno", TVRXAdvancedFieldType::String, 20);
   Add("Foto", TVRXAdvancedFieldType::Blob);
-  for (int i = 0; i < 7; ++i) Add("F" + std::to_string(i), TVRXAdvancedFieldType::ShortInt);
+  for (int i = 0; i < 7; ++i) {
+    std::string name = "F";
+    name += std::to_string(i);
+    Add(name, TVRXAdvancedFieldType::ShortInt);
+  }
   Set();
   EXPECT_EQ(Fields().NullBitmapSize(), 2);  // nine fields
   EXPECT_EQ(Fields().Field(0).MemoryOffset(), 2);
