@@ -46,20 +46,6 @@ class NoDialogs : public PairingDialogs {
   void ShowMessage(std::string_view) override {}
   bool AskWarningYesNo(std::string_view) override { return true; }
 };
-class StringClipboard : public PairingClipboard {
- public:
-  std::string GetText() override { return text; }
-  void SetText(std::string_view value) override { text = value; }
-  std::string text;
-};
-class NoView : public PairingView {
- public:
-  void ShowRound(int) override {}
-  void ShowPlayerCount(int) override {}
-  void ShowPairingPage() override {}
-  void WeightsChanged() override {}
-  void MatchingChanged() override {}
-};
 
 // `rounds` rounds of random tables of four (the last table of a count not
 // divisible by four is smaller), 8 6 4 2 points by seat, as clipboard text.
@@ -100,8 +86,8 @@ std::vector<double> Time(int players, int rounds, int runs,
   std::vector<double> ms;
   for (int run = 0; run < runs; ++run) {
     NoDialogs dialogs;
-    StringClipboard clipboard;
-    NoView view;
+    StringPairingClipboard clipboard;
+    SilentPairingView view;
     PairingEngine engine(dialogs, clipboard, view);
     clipboard.text = history;
     engine.LoadGridFromClipboard();

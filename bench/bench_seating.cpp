@@ -69,20 +69,6 @@ class NoDialogs : public PairingDialogs {
   }
   bool AskWarningYesNo(std::string_view) override { return true; }
 };
-class StringClipboard : public PairingClipboard {
- public:
-  std::string GetText() override { return text; }
-  void SetText(std::string_view value) override { text = value; }
-  std::string text;
-};
-class NoView : public PairingView {
- public:
-  void ShowRound(int) override {}
-  void ShowPlayerCount(int) override {}
-  void ShowPairingPage() override {}
-  void WeightsChanged() override {}
-  void MatchingChanged() override {}
-};
 
 // The tournament so far, 0-based players and rounds.
 struct History {
@@ -207,8 +193,8 @@ void Tournament(Method method, int players, int rounds, uint64_t seed, Totals& t
   for (int p = 0; p < players; ++p) strength[static_cast<size_t>(p)] = Normal(seed * 1000003 + static_cast<uint64_t>(p));
 
   NoDialogs dialogs;
-  StringClipboard clipboard;
-  NoView view;
+  StringPairingClipboard clipboard;
+  SilentPairingView view;
   PairingEngine engine(dialogs, clipboard, view);
   engine.SetPlayerCount(players);
   engine.LayoutGrid();

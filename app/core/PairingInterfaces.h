@@ -42,4 +42,22 @@ class PairingView {
   virtual void RepeatsChanged() {}
 };
 
+// For hosts without a window (the command-line tool, benchmarks): a view
+// that shows nothing and a clipboard held in a string.
+class SilentPairingView : public PairingView {
+ public:
+  void ShowRound(int) override {}
+  void ShowPlayerCount(int) override {}
+  void ShowPairingPage() override {}
+  void WeightsChanged() override {}
+  void MatchingChanged() override {}
+};
+
+class StringPairingClipboard : public PairingClipboard {
+ public:
+  std::string GetText() override { return text; }
+  void SetText(std::string_view value) override { text = value; }
+  std::string text;
+};
+
 }  // namespace pelvaro

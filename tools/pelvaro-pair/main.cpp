@@ -97,15 +97,6 @@ class StreamClipboard : public PairingClipboard {
   std::optional<std::string> output_;
 };
 
-class SilentView : public PairingView {
- public:
-  void ShowRound(int) override {}
-  void ShowPlayerCount(int) override {}
-  void ShowPairingPage() override {}
-  void WeightsChanged() override {}
-  void MatchingChanged() override {}
-};
-
 struct Options {
   std::optional<std::string> byes;
   std::optional<std::string> players;
@@ -324,7 +315,7 @@ int main(int argc, char** argv) {
 
   StreamDialogs dialogs(options.ignoreMissing);
   StreamClipboard clipboard(JoinLines(rows, "\r"));
-  SilentView view;
+  SilentPairingView view;
   PairingEngine engine(dialogs, clipboard, view);
   try {
     // The player count is the number of rows read: none when nothing was

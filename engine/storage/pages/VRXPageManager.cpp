@@ -8,6 +8,21 @@
 
 namespace vrx {
 
+// Checks every invariant when the operation that made it ends, on every way
+// out.
+class TVRXPageManager::InvariantCheck {
+ public:
+  explicit InvariantCheck(const TVRXPageManager& manager) : manager_(manager) {}
+  ~InvariantCheck() {
+    if (kCheckInvariants) manager_.CheckInvariants();
+  }
+  InvariantCheck(const InvariantCheck&) = delete;
+  InvariantCheck& operator=(const InvariantCheck&) = delete;
+
+ private:
+  const TVRXPageManager& manager_;
+};
+
 int32_t TVRXPageManager::DefaultCacheCapacity() {
   const int64_t byMemory = TVRXMemoryManager::Instance().AvailableMemory() / 65536;
   return static_cast<int32_t>(std::clamp<int64_t>(byMemory, 0, 1000));
@@ -203,12 +218,7 @@ void TVRXPageManager::CacheCommittedPage(std::unique_ptr<TVRXPage> page) {
 }
 
 void TVRXPageManager::WriteChangeSet(int32_t sessionID) {
-  struct Check {
-    const TVRXPageManager& manager;
-    ~Check() {
-      if (kCheckInvariants) manager.CheckInvariants();
-    }
-  } check{*this};
+  const InvariantCheck check(*this);
   TVRXChangeSet* changes = FindChangeSet(sessionID);
   if (changes == nullptr) return;
 
@@ -280,12 +290,7 @@ void TVRXPageManager::CheckPageInvariants(const TVRXPage& page) const {
 }
 
 void TVRXPageManager::CancelChanges(int32_t sessionID) {
-  struct Check {
-    const TVRXPageManager& manager;
-    ~Check() {
-      if (kCheckInvariants) manager.CheckInvariants();
-    }
-  } check{*this};
+  const InvariantCheck check(*this);
   TVRXChangeSet* changes = FindChangeSet(sessionID);
   if (changes == nullptr) return;
   for (int32_t i = 0; i < changes->pages.Count(); ++i) {

@@ -124,6 +124,7 @@ class TVRXPageManager {
   int32_t RandomModCounter();
 
  private:
+  class InvariantCheck;
   // The invariants as far as they concern one page of a session's view.
   void CheckPageInvariants(const TVRXPage& page) const;
   // Drops a cached copy of pageNo: freed when unused, else marked stale.
