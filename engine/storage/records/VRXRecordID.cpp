@@ -1,26 +1,8 @@
 #include "engine/storage/records/VRXRecordID.h"
 
-#include "engine/base/VRXBytes.h"
 #include "engine/base/VRXExcept.h"
 
 namespace vrx {
-
-int CompareRecordIDs(const TVRXRecordID& a, const TVRXRecordID& b) {
-  if (a.PageNo != b.PageNo) return a.PageNo < b.PageNo ? -1 : 1;
-  if (a.Slot != b.Slot) return a.Slot < b.Slot ? -1 : 1;
-  return 0;
-}
-
-TVRXRecordID LoadRecordID(const void* bytes) {
-  const auto* b = static_cast<const uint8_t*>(bytes);
-  return {bytes::LoadI32(b), bytes::LoadU16(b + 4)};
-}
-
-void StoreRecordID(void* bytes, const TVRXRecordID& id) {
-  auto* b = static_cast<uint8_t*>(bytes);
-  bytes::StoreI32(b, id.PageNo);
-  bytes::StoreU16(b + 4, id.Slot);
-}
 
 int64_t RecordPosition(const TVRXRecordID& id, int32_t recordsPerPage) {
   if (id.PageNo < 0) return -1;

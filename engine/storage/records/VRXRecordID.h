@@ -1,7 +1,9 @@
 // Record IDs: the address of a stored record, {int32 page number, uint16
 // slot}, 6 bytes wherever stored (page number first, little-endian). The
-// struct itself is TVRXRecordID of the metadata services, so the index and
-// constraint managers and the record storage speak of the same thing.
+// struct is TVRXRecordID of the metadata services and its order and stored
+// form are the B-tree module's (CompareRecordIDs, LoadRecordID,
+// StoreRecordID in VRXBTreeKey.h), so indexes and record storage speak of
+// the same thing. Here: the physical position of a record.
 //
 // Used by the record manager, the record bitmap, the indexes (their values)
 // and the cursors (the bookmark behind a record buffer).
@@ -9,19 +11,14 @@
 
 #include <cstdint>
 
+#include "engine/storage/btree/VRXBTreeKey.h"
 #include "engine/storage/metadata/VRXMetadataServices.h"
 
 namespace vrx {
 
-// -1, 0 or 1: ordered by page number, then slot.
-int CompareRecordIDs(const TVRXRecordID& a, const TVRXRecordID& b);
 inline bool SameRecordID(const TVRXRecordID& a, const TVRXRecordID& b) {
   return a.PageNo == b.PageNo && a.Slot == b.Slot;
 }
-
-// The 6 stored bytes at `bytes`.
-TVRXRecordID LoadRecordID(const void* bytes);
-void StoreRecordID(void* bytes, const TVRXRecordID& id);
 
 // A record's physical position: page number x records per page + slot.
 // `recordsPerPage` is at least 1; a page number below 0 has no position

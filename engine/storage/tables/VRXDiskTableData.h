@@ -41,7 +41,7 @@
 
 namespace vrx {
 
-class TVRXDiskTableData final : public TVRXBaseTableData, private TVRXIndexRecordSource {
+class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecordSource {
  public:
   TVRXDiskTableData(std::string tableName, TVRXDiskDatabaseData& database);
   ~TVRXDiskTableData() override;
@@ -115,7 +115,9 @@ class TVRXDiskTableData final : public TVRXBaseTableData, private TVRXIndexRecor
   void UndoFailedWrite(TVRXTableCursor& cursor);
   void CheckInvariants() const;
 
-  // TVRXIndexRecordSource
+
+ public:
+  // TVRXIndexRecordSource: the table's records as its indexes read them.
   bool ReadRecord(int32_t sessionID, const TVRXRecordID& id, std::span<uint8_t> record) override;
   void ForEachRecord(int32_t sessionID,
                      const std::function<void(const TVRXRecordID& id,

@@ -1,0 +1,94 @@
+// Sessions of the local engine: TVRXBaseSession (the database it connects
+// to, its transaction state, its named objects) and TVRXLocalSession (the
+// session over a database of this process, through the registry of open
+// databases). Cursors belong to a session; the table data objects read
+// the session's ID and transaction state through the cursor and keep the
+// last values of its sequences in its named objects.
+//
+// A session is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/catalog/VRXDiskDatabaseData.h"
+#include "engine/storage/metadata/VRXMetadataServices.h"
+
+namespace vrx {
+
+// A named object of a session: an object ID (-1 = identified by name) and a
+// name of up to 255 characters.
+struct TVRXSessionNamedObject {
+  virtual ~TVRXSessionNamedObject() = default;
+  int32_t objectID = -1;
+  std::string name;
+};
+
+// The last value a sequence produced in the session.
+struct TVRXSessionNamedObjectSequenceValue : TVRXSessionNamedObject {
+  int64_t value = 0;
+};
+
+class TVRXBaseSession : public TVRXDatabaseSession, public TVRXSequenceSession {
+ public:
+  ~TVRXBaseSession() override = default;
+
+  virtual bool IsConnected() const = 0;
+  virtual void SetConnected(bool connected) = 0;
+  virtual void GetTableNames(std::vector<std::string>& names) = 0;
+  virtual bool TableExists(const std::string& name) = 0;
+  // Frees an object of the same ID (or, for ID -1, the same name) first;
+  // the session owns the new one.
+  void AddNamedObject(std::unique_ptr<TVRXSessionNamedObject> object);
+  // Names compared ignoring ASCII case; nullptr when none.
+  TVRXSessionNamedObject* FindNamedObject(const std::string& name) const;
+  TVRXSessionNamedObject* FindNamedObjectByID(int32_t id) const;
+  virtual void StartTransaction() = 0;
+  // "Database is not in transaction. Cannot perform operation" (30532)
+  // outside a transaction.
+  virtual void Commit(bool flush) = 0;
+  virtual void Rollback() = 0;
+
+  // TVRXSequenceSession
+  int32_t SessionID() const override { return sessionID; }
+  void SetSequenceLastValue(int32_t sequenceID, int64_t value) override;
+  bool FindSequenceLastValue(int32_t sequenceID, int64_t& value) const override;
+
+  std::string databaseName;
+  std::string databaseFileName;
+
+ private:
+  std::vector<std::unique_ptr<TVRXSessionNamedObject>> namedObjects_;
+};
+
+class TVRXLocalSession final : public TVRXBaseSession {
+ public:
+  TVRXLocalSession() = default;
+  // Disconnects; an open transaction is rolled back.
+  ~TVRXLocalSession() override;
+  TVRXLocalSession(const TVRXLocalSession&) = delete;
+  TVRXLocalSession& operator=(const TVRXLocalSession&) = delete;
+
+  bool IsConnected() const override { return database_ != nullptr; }
+  // Connects to the database file databaseFileName (which must exist).
+  void SetConnected(bool connected) override;
+  void GetTableNames(std::vector<std::string>& names) override;
+  bool TableExists(const std::string& name) override;
+  void StartTransaction() override;
+  void Commit(bool flush) override;
+  void Rollback() override;
+
+  // "Pointer is nil" (30533) while disconnected.
+  TVRXDatabaseData& DatabaseData() const;
+
+  int32_t pageSize = kDefaultPageSize;
+  int32_t extentSize = kDefaultExtentSize;
+
+ private:
+  TVRXDatabaseData* database_ = nullptr;  // owned by the registry
+};
+
+}  // namespace vrx
