@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace vrx {
 
@@ -17,6 +18,20 @@ constexpr std::array<uint16_t, kKeywordCount> kByWord = [] {
   std::sort(order.begin(), order.end(),
             [](uint16_t a, uint16_t b) { return kKeywords[a] < kKeywords[b]; });
   return order;
+}();
+
+// For each initial letter A to Z, the range of kByWord holding its words.
+constexpr std::array<std::pair<uint16_t, uint16_t>, 26> kByInitial = [] {
+  std::array<std::pair<uint16_t, uint16_t>, 26> ranges{};
+  for (size_t letter = 0; letter < ranges.size(); ++letter) {
+    const char initial = static_cast<char>('A' + letter);
+    uint16_t first = 0;
+    while (first < kByWord.size() && kKeywords[kByWord[first]][0] < initial) ++first;
+    uint16_t last = first;
+    while (last < kByWord.size() && kKeywords[kByWord[last]][0] == initial) ++last;
+    ranges[letter] = {first, last};
+  }
+  return ranges;
 }();
 
 constexpr size_t kLongestKeyword = [] {
@@ -41,10 +56,12 @@ uint16_t FindKeyword(std::string_view word) {
     const char c = word[i];
     upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   }
+  if (upper[0] < 'A' || upper[0] > 'Z') return kNoKeyword;
   const std::string_view key(upper, word.size());
-  const auto it = std::lower_bound(kByWord.begin(), kByWord.end(), key,
+  const auto& [first, last] = kByInitial[static_cast<size_t>(upper[0] - 'A')];
+  const auto it = std::lower_bound(kByWord.begin() + first, kByWord.begin() + last, key,
                                    [](uint16_t n, std::string_view k) { return kKeywords[n] < k; });
-  return it != kByWord.end() && kKeywords[*it] == key ? *it : kNoKeyword;
+  return it != kByWord.begin() + last && kKeywords[*it] == key ? *it : kNoKeyword;
 }
 
 }  // namespace vrx

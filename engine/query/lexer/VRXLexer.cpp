@@ -1,5 +1,6 @@
 #include "engine/query/lexer/VRXLexer.h"
 
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -12,9 +13,7 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // Characters that end an open token and start one of their own.
-bool IsBreaker(char c) {
-  return std::string_view("><=(),/*:?|").find(c) != std::string_view::npos;
-}
+bool IsBreaker(char c) { return std::string_view("><=(),/*:?|").find(c) != std::string_view::npos; }
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // One pass over the text. Positions are byte offsets; the line and column
@@ -22,7 +21,9 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 class Scanner {
  public:
   Scanner(std::string_view text, const TVRXSQLParams* params, std::vector<TSQLCommand>& out)
-      : text_(text), params_(params), out_(out) {}
+      : text_(text), params_(params), out_(out) {
+    tokens_.reserve(16);
+  }
 
   void Run() {
     while (pos_ < text_.size()) {
@@ -62,10 +63,11 @@ class Scanner {
   // move the column, anything else moves it by one.
   void Step() {
     const char c = text_[pos_++];
+    // Positions stop counting at the largest int32 rather than wrap.
     if (c == '\n') {
-      ++line_;
+      if (line_ < INT32_MAX) ++line_;
       column_ = 1;
-    } else if (c != '\r' && !IsContinuationByte(c)) {
+    } else if (c != '\r' && !IsContinuationByte(c) && column_ < INT32_MAX) {
       ++column_;
     }
   }
@@ -304,8 +306,9 @@ class Scanner {
     if (!tokens_.empty()) {
       out_.emplace_back();
       out_.back().tokens = std::move(tokens_);
+      tokens_.clear();
+      tokens_.reserve(16);
     }
-    tokens_.clear();
     depth_ = 0;
     lastOpen_ = lastClose_ = strayClose_ = Where{};
   }
@@ -344,8 +347,9 @@ class Scanner {
 
 }  // namespace
 
-TVRXLexer::TVRXLexer(std::string_view text, const TVRXSQLParams* params) : text_(text) {
-  Scanner(text_, params, statements_).Run();
+TVRXLexer::TVRXLexer(std::string_view text, const TVRXSQLParams* params)
+    : text_(text.begin(), text.end()) {
+  Scanner(Text(), params, statements_).Run();
 }
 
 const TSQLCommand& TVRXLexer::Statement(int32_t index) const {

@@ -118,7 +118,7 @@ class TVRXLexer {
   TVRXLexer(const TVRXLexer&) = delete;
   TVRXLexer& operator=(const TVRXLexer&) = delete;
 
-  const std::string& Text() const { return text_; }
+  std::string_view Text() const { return {text_.data(), text_.size()}; }
   int32_t StatementCount() const { return static_cast<int32_t>(statements_.size()); }
   const TSQLCommand& Statement(int32_t index) const;
   // -1 before the first NextStatement, StatementCount() after the last.
@@ -161,7 +161,9 @@ class TVRXLexer {
   TSQLCommand* Current();
   const TSQLCommand* Current() const;
 
-  std::string text_;
+  // Exactly the text, without a terminator: a read past its end is a read
+  // outside the block, which the sanitizers report.
+  std::vector<char> text_;
   std::vector<TSQLCommand> statements_;
   int32_t current_ = -1;
 };

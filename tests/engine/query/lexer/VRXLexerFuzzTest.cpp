@@ -4,6 +4,7 @@
 // run under the sanitizers, which catch a read past the end of the text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "engine/query/lexer/VRXLexer.h"
-#include "tests/support/LocaleForTest.h"
 
 namespace vrx {
 namespace {
@@ -98,6 +98,7 @@ std::string Escaped(std::string_view text) {
 class Positions {
  public:
   explicit Positions(std::string_view text) {
+    at_.reserve(text.size());
     int32_t line = 1;
     int32_t column = 1;
     for (char c : text) {
@@ -111,12 +112,14 @@ class Positions {
     }
   }
 
-  // The byte offsets at (line, column), after `after`.
-  std::vector<size_t> Offsets(int32_t line, int32_t column, size_t after) const {
-    std::vector<size_t> result;
-    for (size_t i = after; i < at_.size(); ++i)
-      if (at_[i].first == line && at_[i].second == column) result.push_back(i);
-    return result;
+  // The byte offsets at (line, column), after `after`. Positions never
+  // decrease along the text, so they are found by bisection.
+  std::pair<size_t, size_t> Offsets(int32_t line, int32_t column, size_t after) const {
+    const auto range =
+        std::equal_range(at_.begin() + static_cast<ptrdiff_t>(std::min(after, at_.size())),
+                         at_.end(), std::pair{line, column});
+    return {static_cast<size_t>(range.first - at_.begin()),
+            static_cast<size_t>(range.second - at_.begin())};
   }
 
  private:
@@ -179,7 +182,8 @@ std::string CheckTokens(std::string_view text, const TVRXLexer& lexer) {
           token.text == "Param" + std::to_string(questionMarks + 1))
         ++questionMarks;
       bool found = false;
-      for (size_t at : positions.Offsets(token.line, token.column, after)) {
+      const auto [first, last] = positions.Offsets(token.line, token.column, after);
+      for (size_t at = first; at < last; ++at) {
         if (TokenFits(text, at, token, questionMarks)) {
           after = at + 1;
           found = true;
@@ -213,7 +217,8 @@ std::string CheckError(std::string_view text, const EVRXException& e) {
     return "no position";
   const std::string where =
       " at line " + std::to_string(line) + ", column " + std::to_string(column) + suffix;
-  for (size_t at : Positions(text).Offsets(line, column, 0)) {
+  const auto [first, last] = Positions(text).Offsets(line, column, 0);
+  for (size_t at = first; at < last; ++at) {
     const char c = text[at];
     switch (e.NativeError()) {
       case kErrMissingRightParenthesis:
