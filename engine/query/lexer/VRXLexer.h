@@ -21,7 +21,8 @@
 //  - lines and columns count from 1; a column counts characters, so the
 //    bytes that continue a UTF-8 sequence do not move it.
 //
-// Every failure is an EVRXException; one failure rejects the whole script.
+// Every lexing failure is an EVRXException, and one rejects the whole
+// script: no statement of it is kept.
 //
 // Ownership: the lexer keeps its own copy of the text and owns the parameter
 // values of its tokens (shared with the tokens copied out of it, and never
