@@ -80,7 +80,12 @@ class Scanner {
     }
   }
 
+  // A comment that the text ends inside is an error: it would silently
+  // swallow whatever follows its start ("DELETE FROM t /* x WHERE id = 5"
+  // would delete every record).
   void SkipBlockComment() {
+    const int32_t line = line_;
+    const int32_t column = column_;
     Step();
     Step();
     while (pos_ < text_.size()) {
@@ -91,6 +96,8 @@ class Scanner {
       }
       Step();
     }
+    throw EVRXException("Unterminated comment at line %d, column %d", {line, column},
+                        kErrUnterminatedComment);
   }
 
   // Whether `c` ends the open token and starts a new one.

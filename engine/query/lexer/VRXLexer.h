@@ -6,8 +6,9 @@
 //
 // Lexical rules in short:
 //  - ";" separates statements; a statement without tokens is dropped.
-//  - "--" comments run to the end of the line, "/* */" comments to their
-//    closing pair or the end of the text; both separate tokens.
+//  - "--" comments run to the end of the line (or of the text), "/* */"
+//    comments to their closing pair: one the text ends in is an error;
+//    both separate tokens.
 //  - 'text' and "text" are string literals, [name] a bracketed name and
 //    `name` a back-quoted name (a word that is never a keyword, where a
 //    backslash takes the next character as it stands); inside each, the
@@ -48,6 +49,7 @@ inline constexpr int32_t kErrMissingRightParenthesis = 30059;
 inline constexpr int32_t kErrUnexpectedRightParenthesis = 30060;
 inline constexpr int32_t kErrUnterminatedString = 30061;
 inline constexpr int32_t kErrInvalidNumericSymbol = 30062;
+inline constexpr int32_t kErrUnterminatedComment = 30064;
 inline constexpr int32_t kErrParameterNotFound = 30358;
 
 // Token kinds; the numbers are fixed (the parsers test kinds against bit
@@ -110,6 +112,8 @@ class TVRXLexer {
   //    ")" that closes nothing;
   //  "Unterminated string at line %d, column %d" (30061): a quoted token not
   //    closed before the end of the text, at its opening character;
+  //  "Unterminated comment at line %d, column %d" (30064): a "/*" comment
+  //    not closed before the end of the text, at its "/";
   //  "Value for parameter '%s' not found" (30358): a named marker without
   //    a parameter of that name;
   //  "List index out of bounds (%d)" (30063): a "?" marker beyond the end of

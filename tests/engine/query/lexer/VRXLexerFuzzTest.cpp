@@ -227,6 +227,11 @@ std::string CheckError(std::string_view text, const EVRXException& e) {
       case kErrUnexpectedRightParenthesis:
         if (c == ')' && message == "Unexpected symbol ')' found" + where) return {};
         break;
+      case kErrUnterminatedComment:
+        if (c == '/' && at + 1 < text.size() && text[at + 1] == '*' &&
+            message == "Unterminated comment" + where)
+          return {};
+        break;
       case kErrUnterminatedString:
         if ((c == '\'' || c == '"' || c == '[' || c == '`') &&
             message == "Unterminated string" + where)

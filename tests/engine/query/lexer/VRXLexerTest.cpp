@@ -142,7 +142,6 @@ const std::vector<TokenCase> kTokenCases = {
     {"a\t\r\nb", {{tktString, "a"}, {tktString, "b"}}},
     {"1--2", {{tktInt, "1"}}},
     {"x -- trailing comment", {{tktString, "x"}}},
-    {"x /* open to the end", {{tktString, "x"}}},
     {"x/", {{tktString, "x"}, {tktString, "/"}}},
     {"x-", {{tktString, "x"}, {tktString, "-"}}},
 };
@@ -316,6 +315,11 @@ const std::vector<ErrorCase> kErrorCases = {
     {"'abc''", "Unterminated string at line 1, column 1 - Native error: 30061"},
     {"'", "Unterminated string at line 1, column 1 - Native error: 30061"},
     {"a; 'b; c", "Unterminated string at line 1, column 4 - Native error: 30061"},
+    // A block comment the text ends in would swallow what follows it.
+    {"DELETE FROM t /* x WHERE id = 5",
+     "Unterminated comment at line 1, column 15 - Native error: 30064"},
+    {"a;\n b /*/", "Unterminated comment at line 2, column 4 - Native error: 30064"},
+    {"'/*' /*", "Unterminated comment at line 1, column 6 - Native error: 30064"},
     // The open literal took the ")" with it: that is what went wrong.
     {"SELECT ('abc)", "Unterminated string at line 1, column 9 - Native error: 30061"},
     // The first failing statement stops the script.
