@@ -170,7 +170,11 @@ class TVRXVariant {
   // ---- arithmetic, in place into this value ----
   //
   // Both operands are brought to CommonBaseType(this, other, false).
-  // Integers compute in the width of the common type and wrap around.
+  // Integers compute in the width of the common type and never wrap: a
+  // result outside it raises "Integer overflow in numeric operator '%s'"
+  // (30065 "+", 30066 "*", 30067 "-" of Negate). Negate gives an unsigned
+  // value the signed type of the next width (BYTE to SMALLINT, WORD to
+  // INTEGER, CARDINAL to LARGEINT).
   void Add(const TVRXVariant& other);
   void Multiply(const TVRXVariant& other);
   void Divide(const TVRXVariant& other);

@@ -1,9 +1,15 @@
 // Arithmetic of TVRXVariant: Add, Multiply, Divide and Negate, in place into
 // the left value. Both operands are brought to CommonBaseType(left, right,
 // false); the right operand is converted into a temporary, the left one with
-// ChangeType. Integers compute in the width of the common type and wrap
-// around (Add, Multiply, Negate); a quotient that does not fit is a
-// "Division error".
+// ChangeType. Integers compute in the width of the common type and never
+// wrap around: a sum or product that does not fit that type raises "Integer
+// overflow in numeric operator '%s'" naming the operator, as a quotient that
+// does not fit is a "Division error". The common type is what the
+// expression typing declares for the operation, and what a result column of
+// that type can hold, so the value keeps that type instead of widening into
+// one the column could not store. The negation of an unsigned value takes
+// the signed type of the next width (BYTE 1 becomes SMALLINT -1), the
+// negation of the smallest signed value is an overflow.
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -47,10 +53,24 @@ OpInfo InfoOf(Op op) {
   throw EVRXException("Division error: %s", {what}, 30128);
 }
 
+// Native errors of an integer result outside its type.
+constexpr int32_t kErrAddOverflow = 30065;
+constexpr int32_t kErrMultiplyOverflow = 30066;
+constexpr int32_t kErrNegateOverflow = 30067;
+
+[[noreturn]] void ThrowOverflow(const char* symbol, int32_t code) {
+  throw EVRXException("Integer overflow in numeric operator '%s'", {symbol}, code);
+}
+
+[[noreturn]] void ThrowOverflow(Op op) {
+  if (op == Op::Multiply) ThrowOverflow("*", kErrMultiplyOverflow);
+  ThrowOverflow("+", kErrAddOverflow);
+}
+
 bool IsUnsigned(B type) { return type == B::Byte || type == B::Word || type == B::Cardinal; }
 
-// Stores the low-order bits of `v` in the width of `type`.
-void StoreWrapped(unsigned char* p, B type, uint64_t v) {
+// Stores `v`, known to fit `type`, in the width of `type`.
+void StoreInteger(unsigned char* p, B type, uint64_t v) {
   switch (StorageSize(type, 0)) {
     case 1:
       bytes::StoreU8(p, static_cast<uint8_t>(v));
@@ -76,11 +96,18 @@ void StoreFloat(unsigned char* p, B type, long double v) {
     bytes::StoreDouble(p, static_cast<double>(v));
 }
 
+// Operands of every integer type, CARDINAL included, load as int64 without
+// loss; the exact result is checked against the range of `type`.
 uint64_t IntegerBinary(Op op, B type, int64_t a, int64_t b) {
+  if (op != Op::Divide) {
+    int64_t r = 0;
+    const bool overflow =
+        op == Op::Add ? __builtin_add_overflow(a, b, &r) : __builtin_mul_overflow(a, b, &r);
+    if (overflow || !IntegerFitsType(type, r)) ThrowOverflow(op);
+    return static_cast<uint64_t>(r);
+  }
   const uint64_t ua = static_cast<uint64_t>(a);
   const uint64_t ub = static_cast<uint64_t>(b);
-  if (op == Op::Add) return ua + ub;
-  if (op == Op::Multiply) return ua * ub;
   if (b == 0) ThrowDivisionError("Division by zero");
   if (IsUnsigned(type)) return ua / ub;  // both non-negative: read unsigned
   if (a == INT64_MIN && b == -1) ThrowDivisionError("Integer overflow");
@@ -104,17 +131,19 @@ int32_t Int32Binary(Op op, int32_t a, int32_t b) {
     if (a == INT32_MIN && b == -1) ThrowDivisionError("Integer overflow");
     return a / b;
   }
-  const uint32_t ua = static_cast<uint32_t>(a);
-  const uint32_t ub = static_cast<uint32_t>(b);
-  return static_cast<int32_t>(op == Op::Add ? ua + ub : ua * ub);
+  const int64_t r = op == Op::Add ? int64_t{a} + b : int64_t{a} * b;
+  if (r < INT32_MIN || r > INT32_MAX) ThrowOverflow(op);
+  return static_cast<int32_t>(r);
 }
 
-// Whole days in the milliseconds move into the day.
-TVRXDateTimeValue Carry(int64_t day, int64_t ms) {
+// Whole days in the milliseconds move into the day. Day and milliseconds
+// are each at most a product of two int32, so neither sum overflows int64.
+TVRXDateTimeValue Carry(Op op, int64_t day, int64_t ms) {
   if (ms >= kMillisecondsPerDay) {
     day += ms / kMillisecondsPerDay;
     ms %= kMillisecondsPerDay;
   }
+  if (day < INT32_MIN || day > INT32_MAX || ms < INT32_MIN || ms > INT32_MAX) ThrowOverflow(op);
   return {static_cast<int32_t>(static_cast<uint32_t>(day)),
           static_cast<int32_t>(static_cast<uint32_t>(ms))};
 }
@@ -137,7 +166,7 @@ TVRXDateTimeValue DateTimeBinary(Op op, TVRXDateTimeValue a, TVRXDateTimeValue b
       ms = int64_t{a.Time} / b.Time;
       break;
   }
-  return Carry(day, ms);
+  return Carry(op, day, ms);
 }
 
 }  // namespace
@@ -207,7 +236,7 @@ static void Combine(TVRXVariant& self, const TVRXVariant& other, Op op) {
 
   unsigned char result[16] = {};
   if (IsIntegerType(common)) {
-    StoreWrapped(result, common,
+    StoreInteger(result, common,
                  IntegerBinary(op, common, bytes::LoadIntegerOf(common, left),
                                bytes::LoadIntegerOf(common, right)));
   } else if (IsFloatType(common) || common == B::Currency) {
@@ -232,13 +261,23 @@ void TVRXVariant::Negate() {
   unsigned char result[16] = {};
   const B type = dataType_;
   if (IsIntegerType(type)) {
-    // Unsigned types negate through the signed type of their width, and
-    // the bits are stored back: BYTE 1 becomes 255.
-    StoreWrapped(result, type, 0 - static_cast<uint64_t>(bytes::LoadIntegerOf(type, data_)));
+    const int64_t v = bytes::LoadIntegerOf(type, data_);
+    if (IsUnsigned(type)) {
+      // The negative of an unsigned value needs a sign: the signed type of
+      // the next width holds every one of them.
+      const B wider = type == B::Byte ? B::SmallInt : type == B::Word ? B::Integer : B::LargeInt;
+      StoreInteger(result, wider, static_cast<uint64_t>(-v));
+      SetData(result, StorageSize(wider, 0), true, wider);
+      return;
+    }
+    if (v == INT64_MIN || !IntegerFitsType(type, -v)) ThrowOverflow("-", kErrNegateOverflow);
+    StoreInteger(result, type, static_cast<uint64_t>(-v));
   } else if (IsFloatType(type) || type == B::Currency) {
     StoreFloat(result, type, -bytes::LoadNumberOf(type, data_));
   } else if (type == B::Date) {
-    bytes::StoreU32(result, 0 - bytes::LoadU32(data_));
+    const int32_t day = bytes::LoadI32(data_);
+    if (day == INT32_MIN) ThrowOverflow("-", kErrNegateOverflow);
+    bytes::StoreU32(result, static_cast<uint32_t>(-day));
   } else if (type == B::Logical) {
     bytes::StoreLogical(result, !bytes::LoadLogical(data_));
   } else {

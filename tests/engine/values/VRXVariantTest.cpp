@@ -527,10 +527,12 @@ TEST_F(VariantTest, ArithmeticResults) {
        [&] { return of(B::SmallInt, 5); }, B::Word, "8"},
       {"WORD + SMALLINT", [&](TVRXVariant& v) { v.Add(of(B::SmallInt, 3)); },
        [&] { return of(B::Word, 5); }, B::Integer, "8"},
-      {"INTEGER wraps", [](TVRXVariant& v) { v.Add(Int(1)); }, [] { return Int(INT32_MAX); },
-       B::Integer, "-2147483648"},
-      {"BYTE * BYTE wraps", [&](TVRXVariant& v) { v.Multiply(of(B::Byte, 16)); },
-       [&] { return of(B::Byte, 17); }, B::Byte, "16"},
+      {"INTEGER at its limit", [](TVRXVariant& v) { v.Add(Int(1)); },
+       [] { return Int(INT32_MAX - 1); }, B::Integer, "2147483647"},
+      {"BYTE * BYTE at its limit", [&](TVRXVariant& v) { v.Multiply(of(B::Byte, 15)); },
+       [&] { return of(B::Byte, 17); }, B::Byte, "255"},
+      {"LARGEINT negative product", [&](TVRXVariant& v) { v.Multiply(of(B::LargeInt, -2)); },
+       [&] { return of(B::LargeInt, INT64_MAX / 2); }, B::LargeInt, "-9223372036854775806"},
       {"text + number", [](TVRXVariant& v) { v.Add(Int(5)); }, [] { return Str("a"); }, B::String,
        "a5"},
       {"wide + ANSI", [](TVRXVariant& v) { v.Add(Str("č")); },
@@ -596,12 +598,14 @@ TEST_F(VariantTest, ArithmeticResults) {
        [] { return Int(-7); }, B::Integer, "-3"},
       {"unsigned division", [&](TVRXVariant& v) { v.Divide(of(B::Cardinal, 2)); },
        [&] { return of(B::Cardinal, 4000000001); }, B::Cardinal, "2000000000"},
-      {"Negate BYTE 1", [](TVRXVariant& v) { v.Negate(); }, [&] { return of(B::Byte, 1); }, B::Byte,
-       "255"},
-      {"Negate CARDINAL 1", [](TVRXVariant& v) { v.Negate(); }, [&] { return of(B::Cardinal, 1); },
-       B::Cardinal, "4294967295"},
-      {"Negate SHORTINT -128 wraps", [](TVRXVariant& v) { v.Negate(); },
-       [&] { return of(B::ShortInt, -128); }, B::ShortInt, "-128"},
+      {"Negate BYTE 255 takes a sign", [](TVRXVariant& v) { v.Negate(); },
+       [&] { return of(B::Byte, 255); }, B::SmallInt, "-255"},
+      {"Negate WORD 65535 takes a sign", [](TVRXVariant& v) { v.Negate(); },
+       [&] { return of(B::Word, 65535); }, B::Integer, "-65535"},
+      {"Negate CARDINAL 4294967295 takes a sign", [](TVRXVariant& v) { v.Negate(); },
+       [&] { return of(B::Cardinal, 4294967295); }, B::LargeInt, "-4294967295"},
+      {"Negate SHORTINT -127", [](TVRXVariant& v) { v.Negate(); },
+       [&] { return of(B::ShortInt, -127); }, B::ShortInt, "127"},
       {"Negate true", [](TVRXVariant& v) { v.Negate(); },
        [] {
          TVRXVariant t;
@@ -641,6 +645,66 @@ TEST_F(VariantTest, ArithmeticResults) {
   e.SetAsExtended(1.0L + 0x1p-60L);
   e.Add(e);
   EXPECT_EQ(e.GetAsExtended(), 2.0L + 0x1p-59L);
+}
+
+// An integer result outside the common type is an error naming the
+// operator, never a wrapped number; the sums and products next to each
+// limit still compute (see ArithmeticResults).
+TEST_F(VariantTest, IntegerOverflowIsAnError) {
+  auto of = [](B type, int64_t n) {
+    TVRXVariant v;
+    v.SetAsLargeInt(n);
+    v.ChangeType(type);
+    return v;
+  };
+  auto date = [](int32_t day) {
+    TVRXVariant d;
+    d.SetAsDate(day);
+    return d;
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> op;
+    const char* message;
+  };
+  const std::string plus = "Integer overflow in numeric operator '+' - Native error: 30065";
+  const std::string times = "Integer overflow in numeric operator '*' - Native error: 30066";
+  const std::string minus = "Integer overflow in numeric operator '-' - Native error: 30067";
+  const Case cases[] = {
+      {"INTEGER max + 1", [&] { Int(INT32_MAX).Add(Int(1)); }, plus.c_str()},
+      {"INTEGER min + -1", [&] { Int(INT32_MIN).Add(Int(-1)); }, plus.c_str()},
+      {"INTEGER * INTEGER", [&] { Int(65536).Multiply(Int(32768)); }, times.c_str()},
+      {"INTEGER min * -1", [&] { Int(INT32_MIN).Multiply(Int(-1)); }, times.c_str()},
+      {"SHORTINT + SHORTINT", [&] { of(B::ShortInt, 100).Add(of(B::ShortInt, 28)); },
+       plus.c_str()},
+      {"SMALLINT * SMALLINT", [&] { of(B::SmallInt, 200).Multiply(of(B::SmallInt, 200)); },
+       times.c_str()},
+      {"BYTE + BYTE", [&] { of(B::Byte, 200).Add(of(B::Byte, 56)); }, plus.c_str()},
+      {"BYTE * BYTE", [&] { of(B::Byte, 16).Multiply(of(B::Byte, 16)); }, times.c_str()},
+      {"WORD + WORD", [&] { of(B::Word, 65535).Add(of(B::Word, 1)); }, plus.c_str()},
+      {"CARDINAL * CARDINAL beyond int64",
+       [&] { of(B::Cardinal, 4294967295).Multiply(of(B::Cardinal, 4294967295)); }, times.c_str()},
+      {"CARDINAL + CARDINAL", [&] { of(B::Cardinal, 4294967295).Add(of(B::Cardinal, 1)); },
+       plus.c_str()},
+      {"LARGEINT max + 1", [&] { of(B::LargeInt, INT64_MAX).Add(Int(1)); }, plus.c_str()},
+      {"LARGEINT min * -1", [&] { of(B::LargeInt, INT64_MIN).Multiply(Int(-1)); },
+       times.c_str()},
+      {"Negate INTEGER min", [&] { Int(INT32_MIN).Negate(); }, minus.c_str()},
+      {"Negate SHORTINT min", [&] { of(B::ShortInt, -128).Negate(); }, minus.c_str()},
+      {"Negate LARGEINT min", [&] { of(B::LargeInt, INT64_MIN).Negate(); }, minus.c_str()},
+      {"DATE + INTEGER", [&] { date(INT32_MAX - 1).Add(Int(2)); }, plus.c_str()},
+      {"Negate DATE min", [&] { date(INT32_MIN).Negate(); }, minus.c_str()},
+      {"DATETIME * DATETIME",
+       [&] {
+         TVRXVariant a;
+         a.SetAsDateTime({100000, 1});
+         TVRXVariant b;
+         b.SetAsDateTime({100000, 1});
+         a.Multiply(b);
+       },
+       times.c_str()},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MessageOf(c.op), c.message) << c.what;
 }
 
 TEST_F(VariantTest, DateTimeArithmeticCarriesDays) {
