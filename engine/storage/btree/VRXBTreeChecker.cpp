@@ -159,6 +159,7 @@ TVRXBTreeChecker::TResult TVRXBTreeChecker::Check(TVRXBTree& tree, int32_t sessi
                   std::to_string(before.PageNo));
       }
       if (page.Leaf) {
+        ++result.Leaves;
         result.Entries += page.Count;
         continue;
       }

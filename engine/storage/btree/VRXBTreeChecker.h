@@ -27,6 +27,7 @@ class TVRXBTreeChecker {
     int64_t Entries = 0;   // leaf entries
     int32_t Pages = 0;     // pages reached
     int32_t Depth = 0;
+    int32_t Leaves = 0;    // leaf pages reached
     bool Ok() const { return Problems.empty(); }
   };
 
