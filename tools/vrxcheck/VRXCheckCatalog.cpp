@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "engine/base/VRXExcept.h"
+#include "engine/storage/btree/VRXBTreeChecker.h"
+#include "engine/storage/btree/VRXBTreeIndex.h"
+#include "engine/storage/btree/VRXBTreePageIndex.h"
 #include "engine/storage/catalog/VRXActiveSessions.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
 #include "engine/storage/catalog/VRXSystemDirectory.h"
@@ -183,8 +186,9 @@ class CatalogChecker {
     if (WalkChain(metadataFile, entry.metadataPage, ptTableMetaData)) {
       TVRXInternalDBTransactedAccessFile file(pm_, ptTableMetaData, entry.metadataPage);
       TVRXTableMetadata metadata;
-      Guarded(metadataFile, entry.metadataPage,
-              [&] { ReadTableMetadata(file, kSystemSessionID, metadata); });
+      if (Guarded(metadataFile, entry.metadataPage,
+                  [&] { ReadTableMetadata(file, kSystemSessionID, metadata); }))
+        CheckTrees(table, metadata);
     }
     const std::string mostUpdatedFile = table + " most-updated file";
     if (WalkChain(mostUpdatedFile, entry.mostUpdatedPage, ptTableMostUpdated)) {
@@ -201,6 +205,42 @@ class CatalogChecker {
                    ", expected " + std::to_string(expected) + " (12 bytes per session slot)");
       }
     }
+  }
+
+  // Every index of the table and its record and BLOB page directories,
+  // walked whole: one line per problem the tree checker finds.
+  void CheckTrees(const std::string& table, const TVRXTableMetadata& metadata) {
+    auto run = [&](const std::string& what, const std::function<void()>& check) {
+      try {
+        check();
+      } catch (const EVRXException& error) {
+        problem_(table + " " + what + ": " + error.what());
+      }
+    };
+    auto report = [&](const std::string& what, TVRXBTree& tree) {
+      for (const std::string& line : TVRXBTreeChecker::Check(tree, kSystemSessionID).Problems)
+        problem_(table + " " + what + ": " + line);
+    };
+    for (int32_t i = 0; i < metadata.Indexes().Count(); ++i) {
+      const TVRXIndexDef& definition = metadata.Indexes().Index(i);
+      if (definition.RootPage() == -1) continue;
+      const std::string what = "index '" + definition.Name() + "'";
+      run(what, [&] {
+        TVRXBTreeRecordIndex index(pm_, metadata.Fields(), nullptr);
+        index.OpenIndex(definition);
+        report(what, index.Tree());
+      });
+    }
+    if (metadata.Roots().RecordIndexRoot != -1)
+      run("record page index", [&] {
+        TVRXBTreeRecordPageIndex pages(pm_, metadata.Roots().RecordIndexRoot);
+        report("record page index", pages.Tree());
+      });
+    if (metadata.Roots().BlobIndexRoot != -1)
+      run("BLOB page index", [&] {
+        TVRXBTreeBlobPageIndex pages(pm_, metadata.Roots().BlobIndexRoot);
+        report("BLOB page index", pages.Tree());
+      });
   }
 
   // Catalog pages in use that no file of the catalog reaches.

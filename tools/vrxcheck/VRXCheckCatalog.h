@@ -2,7 +2,8 @@
 // entries, the session slot file and its size, the table list, and for each
 // table the chains of its metadata, most-updated and lock files (the right
 // page type on every page, no cycle, no page in two chains) and whether its
-// metadata loads. Every problem is one line naming the file (or table) and
+// metadata loads, then every index tree and page directory of the table
+// through the B-tree checker. Every problem is one line naming the file (or table) and
 // the page. Used by CheckDatabaseFile after the page-level checks.
 #pragma once
 

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/base/VRXBytes.h"
+#include "engine/storage/btree/VRXBTreeIndex.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
 #include "engine/storage/catalog/VRXTableFiles.h"
 #include "tests/support/TestSupport.h"
@@ -145,6 +148,70 @@ TEST(VrxcheckCatalogTest, CatalogPageOutsideEveryFile) {
                            "\npage 12: TableMostUpdated Page in use but in no file of the "
                            "catalog\n"})
     EXPECT_NE(out.find(line), std::string::npos) << line << out;
+}
+
+}  // namespace
+}  // namespace vrx
+
+namespace vrx {
+namespace {
+
+// Table "t" with an index "byNum" over a tree of a few levels; returns a
+// leaf page of that tree (not the first).
+int32_t MakeDatabaseWithIndex(const std::string& name) {
+  TVRXDiskDatabaseOptions options;
+  options.fileName = name;
+  TVRXDiskDatabaseData db(options);
+  db.CreateDatabase();
+  TVRXDatabaseSession session;
+  db.AddSession(session);
+  TVRXTableMetadata metadata;
+  metadata.Fields().AddField("Num", TVRXAdvancedFieldType::Integer);
+  metadata.Fields().ComputeOffsets();
+  auto definition = std::make_unique<TVRXIndexDef>();
+  definition->SetName("byNum");
+  definition->SetColumns({"Num"}, {"ASC"}, {"CASE"});
+  TVRXPageManager& pages = *db.DiskPageManager();
+  TVRXBTreeRecordIndex index(pages, metadata.Fields(), nullptr);
+  index.CreateIndex(kSystemSessionID, nullptr, *definition);
+  std::vector<uint8_t> record(static_cast<size_t>(metadata.Fields().MemoryRecordSize()), 0);
+  for (int32_t i = 0; i < 3000; ++i) {
+    bytes::StoreI32(record.data() + metadata.Fields().Field(0).MemoryOffset(), i);
+    index.InsertKey({kSystemSessionID, record, {}, TVRXRecordID{i, 0}});
+  }
+  TVRXKeyPath path;
+  index.Tree().First(kSystemSessionID, path);
+  index.StepNext(kSystemSessionID, path);
+  while (path.Leaf().EntryIndex != 0) index.StepNext(kSystemSessionID, path);
+  const int32_t leaf = path.Leaf().PageNo;
+  pages.ApplyChanges(kSystemSessionID);
+  definition->SetRootPage(index.RootPage());
+  metadata.Indexes().Add(std::move(definition));
+  db.CreateTableFiles("t", [&](TVRXInternalDBTransactedAccessFile& file,
+                               TVRXInternalDBTransactedAccessFile& mostUpdated) {
+    WriteTableMetadata(file, kSystemSessionID, metadata);
+    mostUpdated.WriteFile(kSystemSessionID, "\0\0\0\0\0\0\0\0\0\0\0\0", 0, 0, 12);
+  });
+  db.RemoveSession(session);
+  return leaf;
+}
+
+TEST(VrxcheckCatalogTest, IndexTreesAreWalkedAndEachBrokenRuleIsOneLine) {
+  const int32_t leaf = MakeDatabaseWithIndex("tree.vrx");
+  int code = -1;
+  std::string out = Check("tree.vrx", code);
+  EXPECT_EQ(code, check::kSound) << out;
+
+  // The leaf's previous link points at itself: the chain is broken from
+  // both sides of that page.
+  std::vector<uint8_t> bytes = ReadAll("tree.vrx");
+  bytes::StoreI32(bytes.data() + DataAt(leaf) + 2, leaf);
+  WriteAll("tree.vrx", bytes);
+  out = Check("tree.vrx", code);
+  EXPECT_EQ(code, check::kProblems) << out;
+  const std::string line = "table 't' index 'byNum': page " + std::to_string(leaf) +
+                           ": previous link " + std::to_string(leaf) + ", expected ";
+  EXPECT_NE(out.find(line), std::string::npos) << out;
 }
 
 }  // namespace
