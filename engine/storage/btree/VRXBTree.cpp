@@ -123,8 +123,9 @@ class TVRXBTree::Impl {
   }
 
   // Fills the path's node levels down to the leaf for `search`; the leaf
-  // level gets its page and count, entry index 0.
-  void Descend(const TVRXSearchRef& search, TVRXKeyPath& path) const {
+  // level gets its page and count, entry index 0. Returns the leaf, still
+  // fetched, so the caller searches it without fetching it again.
+  TVRXPageGuard Descend(const TVRXSearchRef& search, TVRXKeyPath& path) const {
     path.Clear();
     int32_t pageNo = t_.root_;
     for (;;) {
@@ -135,12 +136,14 @@ class TVRXBTree::Impl {
       level.PageNo = pageNo;
       level.EntryCount = n.Count();
       level.EntryIndex = 0;
-      if (n.IsLeaf()) break;
+      if (n.IsLeaf()) {
+        path.CurrentLevel = path.Depth - 1;
+        return page;
+      }
       if (n.Count() == 0) throw EVRXException("Index error: page is empty", 20025);
       level.EntryIndex = ChildIndex(search, n);
       pageNo = n.Child(level.EntryIndex, k_);
     }
-    path.CurrentLevel = path.Depth - 1;
   }
 
   // Insert point in the leaf (first entry above the search), and whether
@@ -592,10 +595,9 @@ void TVRXBTree::Empty(int32_t sessionID) {
 void TVRXBTree::Insert(int32_t sessionID, const TVRXSearchRef& search, const uint8_t* value) {
   Impl impl(*this, sessionID);
   TVRXKeyPath path;
-  impl.Descend(search, path);
   int32_t pos = 0;
   {
-    TVRXPageGuard page = impl.Fetch(path.Leaf().PageNo);
+    TVRXPageGuard page = impl.Descend(search, path);
     bool equal = false;
     pos = impl.LeafUpperBound(search, impl.View(page), equal);
   }
@@ -626,8 +628,7 @@ bool TVRXBTree::Delete(int32_t sessionID, const TVRXSearchRef& search) {
 
 bool TVRXBTree::FindExact(int32_t sessionID, const TVRXSearchRef& search, TVRXKeyPath& path) {
   Impl impl(*this, sessionID);
-  impl.Descend(search, path);
-  TVRXPageGuard page = impl.Fetch(path.Leaf().PageNo);
+  TVRXPageGuard page = impl.Descend(search, path);
   bool equal = false;
   const int32_t pos = impl.LeafUpperBound(search, impl.View(page), equal);
   if (equal) {
