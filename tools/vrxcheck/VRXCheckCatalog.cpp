@@ -16,6 +16,7 @@
 #include "engine/storage/catalog/VRXTableList.h"
 #include "engine/storage/pages/VRXDiskEngine.h"
 #include "engine/storage/pages/VRXFreeSpace.h"
+#include "tools/vrxcheck/VRXCheckTables.h"
 
 namespace vrx::check {
 
@@ -54,6 +55,7 @@ class CatalogChecker {
     const int32_t maxConnections = CheckSessionSlots(slotsPage);
     CheckTables(listPage, maxConnections);
     CheckStrayPages();
+    if (tablesWalked_) CheckPageOwners(pm_, owners_, problem_);
   }
 
  private:
@@ -165,6 +167,7 @@ class CatalogChecker {
           list.Load(kSystemSessionID);
         }))
       return;
+    tablesWalked_ = true;
     out_ << "tables: " << list.Entries().size() << "\n";
     std::map<int32_t, std::string> ids;
     for (size_t i = 0; i < list.Entries().size(); ++i) {
@@ -183,15 +186,24 @@ class CatalogChecker {
 
   void CheckTable(const std::string& table, const TVRXTableEntry& entry, int32_t maxConnections) {
     const std::string metadataFile = table + " metadata file";
+    TVRXTableMetadata metadata;
+    bool metadataLoaded = false;
     if (WalkChain(metadataFile, entry.metadataPage, ptTableMetaData)) {
       TVRXInternalDBTransactedAccessFile file(pm_, ptTableMetaData, entry.metadataPage);
-      TVRXTableMetadata metadata;
       if (Guarded(metadataFile, entry.metadataPage,
-                  [&] { ReadTableMetadata(file, kSystemSessionID, metadata); }))
+                  [&] { ReadTableMetadata(file, kSystemSessionID, metadata); })) {
         CheckTrees(table, metadata);
+        metadataLoaded = true;
+      } else {
+        tablesWalked_ = false;
+      }
+    } else {
+      tablesWalked_ = false;
     }
     const std::string mostUpdatedFile = table + " most-updated file";
-    if (WalkChain(mostUpdatedFile, entry.mostUpdatedPage, ptTableMostUpdated)) {
+    const bool mostUpdatedChain =
+        WalkChain(mostUpdatedFile, entry.mostUpdatedPage, ptTableMostUpdated);
+    if (mostUpdatedChain) {
       TVRXInternalDBTransactedAccessFile file(pm_, ptTableMostUpdated, entry.mostUpdatedPage);
       Guarded(mostUpdatedFile, entry.mostUpdatedPage, [&] { file.ReadAll(kSystemSessionID); });
     }
@@ -205,6 +217,9 @@ class CatalogChecker {
                    ", expected " + std::to_string(expected) + " (12 bytes per session slot)");
       }
     }
+    if (metadataLoaded)
+      CheckTableRecords(pm_, table, entry.tableID, mostUpdatedChain ? entry.mostUpdatedPage : -1,
+                        metadata, owners_, problem_);
   }
 
   // Every index of the table and its record and BLOB page directories,
@@ -266,6 +281,9 @@ class CatalogChecker {
   std::ostream& out_;
   const std::function<void(const std::string&)>& problem_;
   std::map<int32_t, std::string> owners_;  // page -> the file whose chain holds it
+  // Every table's pages were claimed: only then is a page without owner
+  // leaked rather than unread.
+  bool tablesWalked_ = false;
 };
 
 }  // namespace
