@@ -5,18 +5,25 @@
 #include <vector>
 
 #include "engine/base/VRXExcept.h"
-#include "engine/storage/catalog/VRXDatabaseRegistry.h"
+#include "engine/storage/catalog/VRXDiskDatabaseData.h"
+#include "engine/storage/tables/VRXDiskTableData.h"
 #include "tools/vrxcheck/VRXCheck.h"
+#include "tools/vrxsql/VRXShellTables.h"
 
 namespace vrx::shell {
 
 namespace {
 
 constexpr const char* kHelp =
-    ".check    check the integrity of the database file\n"
-    ".help     show this list\n"
-    ".quit     exit the shell\n"
-    ".tables   list the tables in the order they were created\n";
+    ".check                  check the integrity of the database file\n"
+    ".count TABLE            the number of records of TABLE\n"
+    ".dump [TABLE]           the records, one line each, fields separated by TAB, NULL as \\N\n"
+    ".help                   show this list\n"
+    ".import CSVFILE TABLE   append the records of a CSV file to TABLE (created when missing)\n"
+    ".indexes TABLE          the indexes of TABLE\n"
+    ".quit                   exit the shell\n"
+    ".schema [TABLE]         the fields and indexes of the tables (or of TABLE)\n"
+    ".tables                 list the tables in the order they were created\n";
 
 std::string Trimmed(const std::string& line) {
   const auto first = line.find_first_not_of(" \t\r\n");
@@ -25,14 +32,47 @@ std::string Trimmed(const std::string& line) {
   return line.substr(first, last - first + 1);
 }
 
+// The words of a command line: separated by blanks, a word in double
+// quotes may hold blanks (a doubled quote inside stands for one).
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == ' ' || line[i] == '\t') {
+      ++i;
+      continue;
+    }
+    std::string word;
+    if (line[i] == '"') {
+      ++i;
+      for (;;) {
+        if (i >= line.size()) throw std::runtime_error("unterminated quote in: " + line);
+        if (line[i] == '"') {
+          if (i + 1 < line.size() && line[i + 1] == '"') {
+            word += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        word += line[i++];
+      }
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
+    }
+    words.push_back(std::move(word));
+  }
+  return words;
+}
+
 }  // namespace
 
 TVRXShell::TVRXShell(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
 TVRXShell::~TVRXShell() {
-  if (database_ == nullptr) return;
   try {
-    TVRXDatabaseRegistry::Instance().Disconnect(*database_, session_);
+    session_.SetConnected(false);
   } catch (const std::exception& e) {
     err_ << "Error: " << e.what() << "\n";
   }
@@ -53,7 +93,9 @@ bool TVRXShell::Open(const std::string& fileName) {
   options.fileName = fileName;
   try {
     if (!std::filesystem::exists(fileName)) TVRXDiskDatabaseData(options).CreateDatabase();
-    database_ = &TVRXDatabaseRegistry::Instance().ConnectDisk(options, session_);
+    TVRXDiskTableData::Register();
+    session_.databaseFileName = fileName;
+    session_.SetConnected(true);
   } catch (const std::exception& e) {
     Fail(e.what());
     return false;
@@ -65,14 +107,35 @@ bool TVRXShell::Execute(const std::string& line) {
   const std::string command = Trimmed(line);
   if (command.empty()) return true;
   try {
+    const std::vector<std::string> words = Words(command);
+    const std::string& name = words.front();
+    const auto arguments = [&](size_t least, size_t most, const char* usage) {
+      if (words.size() - 1 < least || words.size() - 1 > most)
+        throw std::runtime_error(std::string("usage: ") + usage);
+    };
     if (command == ".quit") {
       quit_ = true;
     } else if (command == ".help") {
       out_ << kHelp;
     } else if (command == ".tables") {
       std::vector<std::string> names;
-      database_->GetTablesList(names);
-      for (const std::string& name : names) out_ << name << "\n";
+      session_.GetTableNames(names);
+      for (const std::string& table : names) out_ << table << "\n";
+    } else if (name == ".schema") {
+      arguments(0, 1, ".schema [TABLE]");
+      PrintSchema(session_, words.size() > 1 ? words[1] : "", out_);
+    } else if (name == ".dump") {
+      arguments(0, 1, ".dump [TABLE]");
+      DumpRecords(session_, words.size() > 1 ? words[1] : "", out_);
+    } else if (name == ".import") {
+      arguments(2, 2, ".import CSVFILE TABLE");
+      ImportCsv(session_, words[1], words[2]);
+    } else if (name == ".indexes") {
+      arguments(1, 1, ".indexes TABLE");
+      PrintIndexes(session_, words[1], out_);
+    } else if (name == ".count") {
+      arguments(1, 1, ".count TABLE");
+      PrintCount(session_, words[1], out_);
     } else if (command == ".check") {
       if (check::CheckDatabaseFile(fileName_, out_) != check::kSound) {
         Fail("the integrity check found problems");

@@ -3,9 +3,13 @@
 // run (creating the file when it does not exist) and executes commands one
 // line at a time:
 //   .tables   the table list in creation order, one name a line
+//   .schema, .dump, .import, .indexes, .count   the table commands
+//             (VRXShellTables.h)
 //   .check    the integrity check of vrxcheck, its report on the output
 //   .help     the commands
 //   .quit     stop reading commands
+// Arguments of a command are separated by blanks; an argument holding
+// blanks is written in double quotes.
 // Every failure is one line "Error: ..." on the error stream; the shell
 // remembers that a command failed, for the program's exit status.
 #pragma once
@@ -15,7 +19,7 @@
 #include <ostream>
 #include <string>
 
-#include "engine/storage/catalog/VRXDiskDatabaseData.h"
+#include "engine/query/cursor/VRXSession.h"
 
 namespace vrx::shell {
 
@@ -43,8 +47,7 @@ class TVRXShell {
   std::ostream& out_;
   std::ostream& err_;
   std::string fileName_;
-  TVRXDiskDatabaseData* database_ = nullptr;  // owned by the registry
-  TVRXDatabaseSession session_;
+  TVRXLocalSession session_;
   bool quit_ = false;
   bool anyFailed_ = false;
 };
