@@ -476,11 +476,17 @@ void TVRXDiskPageManager::InternalFreePage(int32_t pageNo) {
 
 bool TVRXDiskPageManager::InternalReadPage(TVRXPage& page) {
   const int64_t offset = PageOffset(page.PageNo());
-  // Bytes past the end of the file keep the fresh page's contents.
-  page.AllocateFreshBuffer();
+  // The whole page is read into an unfilled buffer; a page that the file
+  // ends in is read again over a fresh one, so that the bytes past the end
+  // keep the fresh page's contents.
+  page.AllocateBufferForRead();
   try {
-    file_.ReadBuffer(page.Buffer(), 10473, offset, PageSize());
+    if (file_.ReadBuffer(page.Buffer(), 10473, offset, PageSize()) < PageSize()) {
+      page.AllocateFreshBuffer();
+      file_.ReadBuffer(page.Buffer(), 10473, offset, PageSize());
+    }
   } catch (const EVRXException&) {
+    page.AllocateFreshBuffer();  // the buffer exists: filled, not allocated
     page.SetModCounter(kInvalidModCounter);
     return false;
   }

@@ -34,6 +34,12 @@ void TVRXPage::AllocateFreshBuffer() {
   if (headerSize_ >= kPageHeaderSize) InitPageHeader(buffer_);
 }
 
+void TVRXPage::AllocateBufferForRead() {
+  if (buffer_ != nullptr) return;
+  buffer_ = static_cast<uint8_t*>(TVRXMemoryManager::Instance().GetMem(pageSize_, false));
+  ownsBuffer_ = true;
+}
+
 void TVRXPage::SetBuffer(uint8_t* buffer, bool ownsBuffer) {
   if (buffer == buffer_) {
     ownsBuffer_ = ownsBuffer;

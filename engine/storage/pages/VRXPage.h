@@ -38,6 +38,9 @@ class TVRXPage {
   // Zero-fills the buffer (allocating it when missing) and writes the
   // initial page header when the page has one.
   void AllocateFreshBuffer();
+  // Allocates the buffer when missing, without filling it: for a page whose
+  // every byte is about to be read.
+  void AllocateBufferForRead();
   // Takes `buffer` (page-size bytes at least); owned buffers come from the
   // memory manager and are freed with the page.
   void SetBuffer(uint8_t* buffer, bool ownsBuffer);
@@ -90,6 +93,11 @@ class TVRXPage {
   bool dirty_ = false;
   int32_t useCount_ = 0;
   TVRXSortedPageList* list_ = nullptr;
+  // Neighbours in the holding list's order of use, least recent first;
+  // maintained by that list alone.
+  TVRXPage* usedBefore_ = nullptr;
+  TVRXPage* usedAfter_ = nullptr;
+  friend class TVRXSortedPageList;
   int32_t sessionID_ = -1;
   bool encryptOnWrite_ = true;
   bool stale_ = false;

@@ -36,9 +36,32 @@ void TVRXSortedPageList::Insert(std::unique_ptr<TVRXPage> page) {
     throw std::logic_error("TVRXSortedPageList::Insert: page number already listed");
   Reserve(Count() + 1);
   page->SetList(this);
+  TVRXPage& inserted = *page;
   pageNos_.insert(pageNos_.begin() + static_cast<std::ptrdiff_t>(at), pageNo);
-  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at),
-                  Entry{std::move(page), ++counter_});
+  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), std::move(page));
+  LinkAsMostRecent(inserted);
+}
+
+void TVRXSortedPageList::LinkAsMostRecent(TVRXPage& page) {
+  page.usedBefore_ = mostRecent_;
+  page.usedAfter_ = nullptr;
+  if (mostRecent_ != nullptr)
+    mostRecent_->usedAfter_ = &page;
+  else
+    leastRecent_ = &page;
+  mostRecent_ = &page;
+}
+
+void TVRXSortedPageList::Unlink(TVRXPage& page) {
+  if (page.usedBefore_ != nullptr)
+    page.usedBefore_->usedAfter_ = page.usedAfter_;
+  else
+    leastRecent_ = page.usedAfter_;
+  if (page.usedAfter_ != nullptr)
+    page.usedAfter_->usedBefore_ = page.usedBefore_;
+  else
+    mostRecent_ = page.usedBefore_;
+  page.usedBefore_ = page.usedAfter_ = nullptr;
 }
 
 TVRXPage* TVRXSortedPageList::Find(int32_t pageNo) const {
@@ -53,9 +76,10 @@ std::unique_ptr<TVRXPage> TVRXSortedPageList::Extract(int32_t pageNo) {
   if (index < 0)
     throw EVRXException("TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {pageNo, Count()}, 20166);
-  auto page = std::move(entries_[static_cast<size_t>(index)].page);
+  auto page = std::move(entries_[static_cast<size_t>(index)]);
   pageNos_.erase(pageNos_.begin() + index);
   entries_.erase(entries_.begin() + index);
+  Unlink(*page);
   page->SetList(nullptr);
   return page;
 }
@@ -68,8 +92,9 @@ std::vector<std::unique_ptr<TVRXPage>> TVRXSortedPageList::ExtractFront(int32_t 
   pages.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     auto& entry = entries_[static_cast<size_t>(i)];
-    entry.page->SetList(nullptr);
-    pages.push_back(std::move(entry.page));
+    Unlink(*entry);
+    entry->SetList(nullptr);
+    pages.push_back(std::move(entry));
   }
   pageNos_.erase(pageNos_.begin(), pageNos_.begin() + count);
   entries_.erase(entries_.begin(), entries_.begin() + count);
@@ -79,20 +104,33 @@ std::vector<std::unique_ptr<TVRXPage>> TVRXSortedPageList::ExtractFront(int32_t 
 void TVRXSortedPageList::Touch(int32_t pageNo) {
   const int32_t index = IndexOf(pageNo);
   if (index < 0) throw EVRXException("Page not found", 20167);
-  entries_[static_cast<size_t>(index)].stamp = ++counter_;
+  Touch(*entries_[static_cast<size_t>(index)]);
 }
 
-TVRXPage* TVRXSortedPageList::LeastRecentlyUsed() const {
-  if (entries_.empty()) return nullptr;
-  auto oldest = std::min_element(entries_.begin(), entries_.end(),
-                                 [](const Entry& a, const Entry& b) { return a.stamp < b.stamp; });
-  return oldest->page.get();
+void TVRXSortedPageList::Touch(TVRXPage& page) {
+  if (&page == mostRecent_) return;
+  Unlink(page);
+  LinkAsMostRecent(page);
+}
+
+bool TVRXSortedPageList::UseOrderIsConsistent() const {
+  int32_t linked = 0;
+  const TVRXPage* before = nullptr;
+  for (const TVRXPage* page = leastRecent_; page != nullptr; page = page->usedAfter_) {
+    if (page->List() != this || page->usedBefore_ != before || ++linked > Count()) return false;
+    before = page;
+  }
+  return before == mostRecent_ && linked == Count();
 }
 
 void TVRXSortedPageList::Clear() {
-  for (auto& entry : entries_) entry.page->SetList(nullptr);
+  for (auto& entry : entries_) {
+    entry->SetList(nullptr);
+    entry->usedBefore_ = entry->usedAfter_ = nullptr;
+  }
   entries_.clear();
   pageNos_.clear();
+  leastRecent_ = mostRecent_ = nullptr;
 }
 
 }  // namespace vrx

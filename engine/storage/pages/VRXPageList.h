@@ -1,8 +1,8 @@
 // TVRXSortedPageList: the page lists of a page manager (the shared cache and
 // each session's change set). Entries are kept sorted by page number for a
-// binary-search lookup and an ascending walk at commit; each entry carries a
-// 64-bit use stamp from the list's counter, bumped on every insert and touch,
-// so the smallest stamp marks the least recently used page.
+// binary-search lookup and an ascending walk at commit; beside that the pages
+// are linked in the order of their last insert or touch, so that the least
+// recently used one is at hand without a search.
 //
 // The list owns the page objects in it. Not thread-safe.
 #pragma once
@@ -41,28 +41,34 @@ class TVRXSortedPageList {
   void Delete(int32_t pageNo);
   // Removes the first `count` entries (lowest page numbers) in order.
   std::vector<std::unique_ptr<TVRXPage>> ExtractFront(int32_t count);
-  // Refreshes the use stamp; "Page not found" (20167) when missing.
+  // Makes the page the most recently used; "Page not found" (20167) when
+  // missing.
   void Touch(int32_t pageNo);
-  // The entry with the smallest stamp, or null when empty.
-  TVRXPage* LeastRecentlyUsed() const;
+  // The same for a page known to be in this list.
+  void Touch(TVRXPage& page);
+  // The page least recently inserted or touched, or null when empty.
+  TVRXPage* LeastRecentlyUsed() const { return leastRecent_; }
   void Clear();
+  // The order of use links exactly the pages of this list (a check for the
+  // page manager's invariants).
+  bool UseOrderIsConsistent() const;
 
   // Entries by position, in ascending page order.
-  TVRXPage* At(int32_t index) const { return entries_[static_cast<size_t>(index)].page.get(); }
+  TVRXPage* At(int32_t index) const { return entries_[static_cast<size_t>(index)].get(); }
   int32_t PageNoAt(int32_t index) const { return pageNos_[static_cast<size_t>(index)]; }
 
  private:
-  struct Entry {
-    std::unique_ptr<TVRXPage> page;
-    uint64_t stamp;
-  };
   // Position of pageNo, or of where it would be inserted.
   size_t LowerBound(int32_t pageNo) const;
   int32_t IndexOf(int32_t pageNo) const;  // -1 when missing
 
+  void LinkAsMostRecent(TVRXPage& page);
+  void Unlink(TVRXPage& page);
+
   std::vector<int32_t> pageNos_;
-  std::vector<Entry> entries_;
-  uint64_t counter_ = 0;
+  std::vector<std::unique_ptr<TVRXPage>> entries_;  // same order as pageNos_
+  TVRXPage* leastRecent_ = nullptr;
+  TVRXPage* mostRecent_ = nullptr;
   int32_t capacity_ = 0;
   int growthSteps_ = 0;
 };

@@ -175,7 +175,7 @@ void TVRXPageManager::PutPage(TVRXPage* page) {
       cache_.Delete(pageNo);
       return;
     }
-    cache_.Touch(pageNo);
+    cache_.Touch(*page);
   }
   EvictIfOverCapacity();
 }
@@ -258,6 +258,7 @@ void TVRXPageManager::WriteChangeSet(int32_t sessionID) {
 
 void TVRXPageManager::CheckInvariants() const {
   constexpr const char* kUnit = "page manager";
+  CheckInvariant(cache_.UseOrderIsConsistent(), kUnit, "the cache's order of use is broken");
   for (int32_t i = 0; i < cache_.Count(); ++i) {
     const TVRXPage* page = cache_.At(i);
     CheckInvariant(page->List() == &cache_, kUnit, "a cached page names another list");
