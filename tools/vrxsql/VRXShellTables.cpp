@@ -50,12 +50,12 @@ class TableReader {
     cursor.session = &session;
     cursor.tableName = table;
     cursor.OpenTable();
-    buffer = cursor.AllocRecordBuffer();
-    cursor.recordBuffer = buffer;
+    buffer = std::make_unique<TVRXRecordBuffer>(cursor);
+    cursor.recordBuffer = *buffer;
   }
 
   TVRXLocalCursor cursor;
-  std::vector<uint8_t> buffer;
+  std::unique_ptr<TVRXRecordBuffer> buffer;
 };
 
 std::vector<std::string> TablesOf(TVRXLocalSession& session, const std::string& table) {
@@ -123,7 +123,7 @@ void DumpTable(TVRXLocalSession& session, const std::string& table, std::ostream
     std::string line;
     for (int32_t i = 0; i < cursor.fieldDefs.Count(); ++i) {
       if (i > 0) line += '\t';
-      if (!cursor.GetFieldValue(value, i, reader.buffer))
+      if (!cursor.GetFieldValue(value, i, *reader.buffer))
         line += "\\N";
       else if (cursor.fieldDefs.Field(i).IsBlob())
         throw std::runtime_error("table " + table + ": field " + cursor.fieldDefs.Field(i).Name() +
@@ -249,7 +249,7 @@ int64_t ImportCsv(TVRXLocalSession& session, const std::string& csvFile, const s
       for (size_t r = 1; r < records.size(); ++r) {
         const TCsvRecord& record = records[r];
         const std::string at = csvFile + " line " + std::to_string(record.line) + ": ";
-        cursor.InitRecord(writer.buffer, true);
+        cursor.InitRecord(*writer.buffer, true);
         try {
           for (size_t c = 0; c < columns; ++c) {
             TVRXVariant value;
@@ -257,7 +257,7 @@ int64_t ImportCsv(TVRXLocalSession& session, const std::string& csvFile, const s
               value.SetAsString(*record.fields[c]);
             else
               value.SetNull();
-            cursor.SetFieldValue(value, static_cast<int32_t>(c), writer.buffer);
+            cursor.SetFieldValue(value, static_cast<int32_t>(c), *writer.buffer);
           }
         } catch (const std::exception& e) {
           throw std::runtime_error(at + e.what());

@@ -1,23 +1,19 @@
-// Cursors: the one door through which everything above the storage engine
-// reaches a table. TVRXCursor holds what is private to one reader (its
-// record buffer, its position, its definitions' copies, its record bitmap)
-// and derives from the storage engine's TVRXTableCursor, through which the
-// shared table data object reads and sets that state. TVRXLocalCursor is
-// the cursor over the local engine's table data objects.
+// TVRXLocalCursor: the cursor over the local engine's table data objects
+// (tables of a database file). The base cursor (VRXBaseCursor.h) holds the
+// state; this class carries out the operations through the table data
+// object shared by every cursor of the table, which it registers with
+// while open.
 //
-// This is the cursor's core: opening and closing, the table-level
-// operations, the record buffer and field access, positions, reading in
-// storage order, and Post and Delete with their result codes. Navigation
-// by index, filters, ranges, record numbers and BLOB streams raise "%s is
-// not available in this engine yet" (30534) until they are built.
+// Changes: outside a transaction every Post and Delete is committed when it
+// ends; inside the session's explicit transaction, or between
+// BeginImplicitTransaction and its commit or rollback, nothing is
+// committed until the transaction ends. The session restores the cursor's
+// position when it rolls a transaction back.
 //
-// Record buffer: DataSize bytes of the memory record, the 6-byte record ID
-// of the record it holds, one bookmark-flag byte (0 current, 1 before
-// first, 2 after last, 3 inserted).
-//
-// Lifecycle: created closed; Session and TableName are set by the caller;
-// OpenTable then InitFieldDefs; CloseTable (or the destructor) detaches.
-// A cursor is used by one thread at a time.
+// Navigation by index, filters, distinct and ranges, record numbers,
+// Locate and FindKey, and BLOB streams raise "%s is not available in this
+// engine yet" (30534) until they are built; so does reading while any of
+// them is set, rather than ignoring it.
 #pragma once
 
 #include <cstdint>
@@ -26,146 +22,77 @@
 #include <string>
 #include <vector>
 
+#include "engine/query/cursor/VRXBaseCursor.h"
 #include "engine/query/cursor/VRXSession.h"
-#include "engine/storage/metadata/VRXConstraintDef.h"
-#include "engine/storage/metadata/VRXFieldDef.h"
-#include "engine/storage/metadata/VRXIndexDef.h"
-#include "engine/storage/btree/VRXBTreeKey.h"
 #include "engine/storage/records/VRXRecordManager.h"
 #include "engine/storage/tables/VRXDiskTableData.h"
-#include "engine/storage/tables/VRXTableCursor.h"
-#include "engine/values/VRXVariant.h"
 
 namespace vrx {
-
-// Result codes of Edit, Post, Cancel and Delete.
-enum TVRXCursorResult : int32_t {
-  crOk = 0,
-  crErrorAdding = -1,
-  crErrorUpdating = -2,
-  crErrorDeleting = -3,
-  crModifiedOnUpdate = -4,
-  crModifiedOnDelete = -5,
-  crDeletedOnUpdate = -6,
-  crDeletedOnDelete = -7,
-  crCheckFailed = -8,
-  crTemporaryUpdate = -9,
-  crTemporaryDelete = -10,
-  crTemporaryCancel = -11,
-  crRecordLocked = -12,
-  crTableLocked = -13,
-};
-// The text of a result code ("" for 0 and -8, whose text is LastErrorText).
-std::string CursorResultText(int32_t code);
-
-// The saved position of a cursor.
-struct TVRXCursorPosition {
-  bool atBOF = true;
-  bool atEOF = false;
-  TVRXRecordID recordID;
-};
-
-class TVRXCursor : public TVRXTableCursor {
- public:
-  ~TVRXCursor() override = default;
-
-  virtual void CreateTable(TVRXFieldDefs& fields, TVRXIndexDefs& indexes,
-                           TVRXConstraintDefs& constraints) = 0;
-  virtual void DeleteTable() = 0;
-  virtual void EmptyTable() = 0;
-  virtual void RenameTable(const std::string& newName) = 0;
-  virtual void InitFieldDefs() = 0;
-  virtual void OpenTable() = 0;
-  virtual void CloseTable() = 0;
-  virtual void RenameField(const std::string& oldName, const std::string& newName) = 0;
-  virtual const TVRXIndexDefs& GetIndexDefs() = 0;
-  virtual void AddIndex(const TVRXIndexDef& definition) = 0;
-  virtual void DeleteIndex(const std::string& name) = 0;
-  // Every field NULL, the rest of the record zero; with `applyDefaults` the
-  // table's default values.
-  virtual void InitRecord(std::span<uint8_t> buffer, bool applyDefaults) = 0;
-  virtual int64_t GetRecordCount() = 0;
-  // 0 read into the record buffer, 1 before first, 2 after last, 3 gone.
-  virtual int32_t GetRecord(int32_t mode) = 0;
-  void First() {
-    atBOF = true;
-    atEOF = false;
-  }
-  void Last() {
-    atBOF = false;
-    atEOF = true;
-  }
-  virtual void Post(bool isInsert) = 0;
-  virtual void Delete() = 0;
-
-  // --- record buffers and field access ---------------------------------------------------
-  std::vector<uint8_t> AllocRecordBuffer() const;
-  // The memory record of field `fieldNo` as a value; false when NULL.
-  bool GetFieldValue(TVRXVariant& value, int32_t fieldNo, std::span<const uint8_t> record) const;
-  // Stores `value` converted to the field's type (cut to its size); a NULL
-  // value sets the null bit.
-  void SetFieldValue(const TVRXVariant& value, int32_t fieldNo, std::span<uint8_t> record) const;
-  // False when field `fieldNo` of `record` is NULL.
-  bool GetFieldValueIsPresent(int32_t fieldNo, std::span<const uint8_t> record) const;
-
-  TVRXCursorPosition SavePosition() const { return {atBOF, atEOF, currentRecordID}; }
-  void RestorePosition(const TVRXCursorPosition& position) {
-    atBOF = position.atBOF;
-    atEOF = position.atEOF;
-    currentRecordID = position.recordID;
-  }
-
-  // The buffer the next record operation reads or writes (RecordBufferSize
-  // bytes); the caller owns it.
-  std::span<uint8_t> recordBuffer;
-  TVRXLocalSession* session = nullptr;
-  bool opened = false;
-  bool readOnly = false;
-  std::string indexName;
-  int32_t indexID = -1;
-  TVRXFieldDefs fieldDefs;
-  TVRXIndexDefs indexDefs;
-  TVRXConstraintDefs constraintDefs;
-  int32_t lastResult = 0;
-  std::string lastErrorText;
-  int32_t dataSize = 0;
-  int32_t firstFieldOffset = 0;
-  int32_t recordBufferSize = 0;
-};
 
 class TVRXLocalCursor final : public TVRXCursor {
  public:
   TVRXLocalCursor() = default;
   ~TVRXLocalCursor() override;
-  TVRXLocalCursor(const TVRXLocalCursor&) = delete;
-  TVRXLocalCursor& operator=(const TVRXLocalCursor&) = delete;
 
-  // A table of that name is dropped first; the cursor stays closed.
   void CreateTable(TVRXFieldDefs& fields, TVRXIndexDefs& indexes,
                    TVRXConstraintDefs& constraints) override;
-  // "Table '%s' not found" (30535) for a missing table.
   void DeleteTable() override;
   void EmptyTable() override;
-  // "Table %s already exists" (30536); "Cannot rename table '%s' into
-  // itself" (30537).
   void RenameTable(const std::string& newName) override;
   void InitFieldDefs() override;
-  void OpenTable() override;
+  using TVRXCursor::OpenTable;
+  // "Table not found, table name = %s" when the table does not exist.
+  void OpenTable(TVRXFieldDefs& fields, TVRXIndexDefs& indexes,
+                 TVRXConstraintDefs& constraints) override;
+  // A Temporary table is dropped once no other cursor uses it.
   void CloseTable() override;
+  void BeginTableAccess() override;
+  void EndTableAccess() override;
+  // The local engine's databases are single-user: every lock is granted.
+  bool LockTable(int32_t kind, int32_t attempts, int32_t delayMs) override;
+  bool UnlockTable(int32_t kind, bool flag) override;
   void RenameField(const std::string& oldName, const std::string& newName) override;
   const TVRXIndexDefs& GetIndexDefs() override;
-  // "Cannot create index '%s'. Index already exists".
   void AddIndex(const TVRXIndexDef& definition) override;
-  // "Cannot delete index '%s'. Index not found" (30538).
   void DeleteIndex(const std::string& name) override;
+  void DeleteAllIndexes() override;
+  void CreateSortIndex(const std::vector<std::string>& fieldNames,
+                       const std::vector<std::string>& directions, std::string& indexName,
+                       const std::vector<std::string>& cases) override;
   void InitRecord(std::span<uint8_t> buffer, bool applyDefaults) override;
+  void FreeRecordBuffer(uint8_t*& buffer) override;
   int64_t GetRecordCount() override;
   int32_t GetRecord(int32_t mode) override;
+  void SetRecNo(int64_t recNo) override;
+  int64_t GetRecNo() override;
+  void PrepareInsert() override {}
+  void Edit() override;
+  void Cancel(bool wasInserting) override;
   void Post(bool isInsert) override;
   void Delete() override;
+  void SetDistinct(const std::vector<std::string>& fieldNames,
+                   const std::vector<std::string>& directions,
+                   const std::vector<std::string>& cases) override;
+  void SetFilter(const std::string& text, bool caseInsensitive, bool partialCompare) override;
+  void ClearFilter() override;
+  bool Locate(const std::string& keyFields, const std::vector<TVRXVariant>& keyValues,
+              bool partialKey, bool caseInsensitive) override;
+  bool FindKey(int32_t comparison) override;
+  bool LocateValue(const std::string& fieldName, int32_t option,
+                   const TVRXVariant& value) override;
+  TVRXLocalBLOBStream* OpenBlob(bool isInsert, bool isEdit, int32_t mode,
+                                int32_t fieldNo) override;
+  void CloseBlob(int32_t fieldNo) override;
+  void FreeBlobStreams(bool writableOnly) override;
+  int64_t GetLastAutoincValue(int32_t physicalFieldNo) override;
+  void BeginImplicitTransaction() override;
+  void CommitImplicitTransaction() override;
+  void RollbackImplicitTransaction() override;
+  bool CheckConstraints(bool isInsert) override;
 
   // TVRXTableCursor
   int32_t CursorSessionID() const override;
+  // The session's explicit transaction or the cursor's implicit one.
   bool SessionInTransaction() const override;
   TVRXSequenceSession& SequenceSession() override;
   std::span<uint8_t> CurrentRecordData() override;
@@ -179,10 +106,22 @@ class TVRXLocalCursor final : public TVRXCursor {
   TVRXDiskTableData& RequireTable() const;
   // The table data object of TableName, found or made by the database.
   TVRXDiskTableData& FindTableData(bool mustExist);
+  // Runs a table-level request on the closed cursor; a failure closes the
+  // cursor again before it is passed on.
+  template <typename Request>
+  void TableRequest(Request&& request);
   [[noreturn]] void NotAvailable(const char* operation) const;
+  // Reading in the current order is storage order only for now.
+  void RequireStorageOrder() const;
+  // Reads record `id` into `record` (DataSize bytes); false when gone.
+  bool FetchRecord(const TVRXRecordID& id, std::span<uint8_t> record);
 
   TVRXDiskTableData* tableData_ = nullptr;  // owned by the database
   std::unique_ptr<TVRXRecordBitmap> bitmap_;
+  // The record Edit read, compared by Post when the caller gives no old
+  // record.
+  std::vector<uint8_t> editedRecord_;
+  TVRXCursorPosition implicitStart_;
 };
 
 }  // namespace vrx

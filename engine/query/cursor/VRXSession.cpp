@@ -18,6 +18,52 @@ void TVRXBaseSession::AddNamedObject(std::unique_ptr<TVRXSessionNamedObject> obj
   namedObjects_.push_back(std::move(object));
 }
 
+void TVRXBaseSession::AddCursor(TVRXTableCursor& cursor) {
+  RemoveCursor(cursor);
+  cursors_.push_back({&cursor, true, false, {}, false});
+}
+
+void TVRXBaseSession::RemoveCursor(TVRXTableCursor& cursor) {
+  cursors_.erase(std::remove_if(cursors_.begin(), cursors_.end(),
+                                [&](const CursorStart& held) { return held.cursor == &cursor; }),
+                 cursors_.end());
+}
+
+void TVRXBaseSession::SaveTransactionStart() {
+  for (CursorStart& start : cursors_) {
+    start.atBOF = start.cursor->atBOF;
+    start.atEOF = start.cursor->atEOF;
+    start.recordID = start.cursor->currentRecordID;
+    start.known = true;
+  }
+  sequencesAtStart_.clear();
+  for (const auto& object : namedObjects_)
+    if (const auto* sequence = dynamic_cast<const TVRXSessionNamedObjectSequenceValue*>(object.get()))
+      sequencesAtStart_.push_back(*sequence);
+}
+
+void TVRXBaseSession::RestoreTransactionStart() {
+  for (CursorStart& start : cursors_) {
+    TVRXTableCursor& cursor = *start.cursor;
+    // A cursor opened inside the transaction starts again before the first
+    // record.
+    cursor.atBOF = start.known ? start.atBOF : true;
+    cursor.atEOF = start.known ? start.atEOF : false;
+    cursor.currentRecordID = start.known ? start.recordID : TVRXRecordID{};
+    if (cursor.recordBitmap != nullptr) cursor.recordBitmap->Reset();
+  }
+  namedObjects_.erase(
+      std::remove_if(namedObjects_.begin(), namedObjects_.end(),
+                     [](const std::unique_ptr<TVRXSessionNamedObject>& object) {
+                       return dynamic_cast<const TVRXSessionNamedObjectSequenceValue*>(
+                                  object.get()) != nullptr;
+                     }),
+      namedObjects_.end());
+  for (const TVRXSessionNamedObjectSequenceValue& sequence : sequencesAtStart_)
+    namedObjects_.push_back(std::make_unique<TVRXSessionNamedObjectSequenceValue>(sequence));
+  sequencesAtStart_.clear();
+}
+
 TVRXSessionNamedObject* TVRXBaseSession::FindNamedObject(const std::string& name) const {
   for (const auto& object : namedObjects_)
     if (SameTableName(object->name, name)) return object.get();
@@ -59,14 +105,32 @@ TVRXDatabaseData& TVRXLocalSession::DatabaseData() const {
   return *database_;
 }
 
+namespace {
+
+[[noreturn]] void NotAvailable(const char* what) {
+  throw EVRXException("%s is not available in this engine yet", {what}, 30534);
+}
+
+bool IsNamed(const std::string& name, const char* special) { return SameTableName(name, special); }
+
+}  // namespace
+
 void TVRXLocalSession::SetConnected(bool connected) {
   if (connected == IsConnected()) return;
   if (connected) {
+    if (IsNamed(databaseName, "MEMORY")) NotAvailable("The in-memory database");
+    if (IsNamed(databaseName, "TEMP")) NotAvailable("The temporary database");
     TVRXDiskDatabaseOptions options;
     options.fileName = databaseFileName;
     options.pageSize = static_cast<uint16_t>(pageSize);
     options.extentSize = static_cast<uint16_t>(extentSize);
-    database_ = &TVRXDatabaseRegistry::Instance().ConnectDisk(options, *this);
+    options.maxConnections = maxConnections;
+    options.readOnly = readOnly;
+    auto& disk = TVRXDatabaseRegistry::Instance().ConnectDisk(options, *this);
+    database_ = &disk;
+    maxConnections = disk.MaxConnections();
+    pageSize = disk.DatabasePageSize();
+    extentSize = disk.ExtentSize();
     return;
   }
   TVRXDatabaseData* database = database_;
@@ -83,7 +147,36 @@ bool TVRXLocalSession::TableExists(const std::string& name) {
   return DatabaseData().TableExists(name);
 }
 
-void TVRXLocalSession::StartTransaction() { inTransaction = true; }
+bool TVRXLocalSession::GetDatabaseFlag() {
+  if (!IsConnected()) return false;
+  NotAvailable("The database flag");
+}
+
+void TVRXLocalSession::SetDatabaseFlag(bool) {
+  if (IsConnected()) NotAvailable("The database flag");
+}
+
+void TVRXLocalSession::CreateDatabase() {
+  auto& registry = TVRXDatabaseRegistry::Instance();
+  if (IsConnected() || registry.FindByFileName(databaseFileName) != nullptr)
+    throw EVRXException("Cannot create database. Database is already open", 30552);
+  TVRXDiskDatabaseOptions options;
+  options.fileName = databaseFileName;
+  options.pageSize = static_cast<uint16_t>(pageSize);
+  options.extentSize = static_cast<uint16_t>(extentSize);
+  options.maxConnections = maxConnections;
+  TVRXDiskDatabaseData(options).CreateDatabase();
+}
+
+void TVRXLocalSession::FlushDatabase() { DatabaseData().FlushBuffers(); }
+
+void TVRXLocalSession::RepairDatabase() { NotAvailable("Repairing a database"); }
+
+void TVRXLocalSession::StartTransaction() {
+  DatabaseData();
+  SaveTransactionStart();
+  inTransaction = true;
+}
 
 void TVRXLocalSession::Commit(bool flush) {
   if (!inTransaction)
@@ -97,6 +190,7 @@ void TVRXLocalSession::Rollback() {
     throw EVRXException("Database is not in transaction. Cannot perform operation", 30532);
   inTransaction = false;
   DatabaseData().Rollback(sessionID);
+  RestoreTransactionStart();
 }
 
 }  // namespace vrx

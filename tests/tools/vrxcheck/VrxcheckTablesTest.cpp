@@ -68,7 +68,7 @@ Layout MakeDatabase(const std::string& name) {
     cursor.tableName = "T";
     cursor.CreateTable(fields, indexes, constraints);
     cursor.OpenTable();
-    std::vector<uint8_t> buffer = cursor.AllocRecordBuffer();
+    TVRXRecordBuffer buffer(cursor);
     cursor.recordBuffer = buffer;
     TVRXVariant v;
     for (int32_t i = 0; i < 50; ++i) {

@@ -154,7 +154,7 @@ void MakeMatches(const std::string& name) {
   cursor.tableName = "Zapasy";
   cursor.CreateTable(fields, indexes, constraints);
   cursor.OpenTable();
-  std::vector<uint8_t> buffer = cursor.AllocRecordBuffer();
+  TVRXRecordBuffer buffer(cursor);
   cursor.recordBuffer = buffer;
   for (const char* player : {"Anna", "Petr"}) {
     cursor.InitRecord(buffer, true);

@@ -43,7 +43,8 @@ class Open {
     cursor.session = &session;
     cursor.tableName = table;
     cursor.OpenTable();
-    buffer = cursor.AllocRecordBuffer();
+    holder = std::make_unique<TVRXRecordBuffer>(cursor);
+    buffer = *holder;
     cursor.recordBuffer = buffer;
   }
   int32_t Int(int32_t field) {
@@ -66,7 +67,8 @@ class Open {
   }
 
   TVRXLocalCursor cursor;
-  std::vector<uint8_t> buffer;
+  std::unique_ptr<TVRXRecordBuffer> holder;
+  std::span<uint8_t> buffer;
 };
 
 TVRXVariant IntValue(int32_t v) {

@@ -30,6 +30,7 @@ class TableTest : public ::testing::Test {
     session.SetConnected(true);
   }
   void TearDown() override {
+    buffers.clear();
     cursors.clear();
     session.SetConnected(false);
   }
@@ -66,7 +67,7 @@ class TableTest : public ::testing::Test {
 
   // Appends a record (Name, Body) through `cursor`; the Post result.
   int32_t Insert(TVRXLocalCursor& cursor, const std::string& name, int32_t body) {
-    std::vector<uint8_t>& buffer = Buffer(cursor);
+    std::span<uint8_t> buffer = Buffer(cursor);
     cursor.InitRecord(buffer, true);
     TVRXVariant v;
     v.SetAsString(name);
@@ -79,7 +80,7 @@ class TableTest : public ::testing::Test {
 
   // The Body values in storage order.
   std::vector<int32_t> Bodies(TVRXLocalCursor& cursor) {
-    std::vector<uint8_t>& buffer = Buffer(cursor);
+    std::span<uint8_t> buffer = Buffer(cursor);
     std::vector<int32_t> out;
     cursor.First();
     while (cursor.GetRecord(TVRXReadRequest::kNext) == 0) {
@@ -91,16 +92,16 @@ class TableTest : public ::testing::Test {
   }
 
   // The cursor's record buffer, kept for the fixture's life.
-  std::vector<uint8_t>& Buffer(TVRXLocalCursor& cursor) {
-    std::vector<uint8_t>& buffer = buffers[&cursor];
-    if (buffer.size() != static_cast<size_t>(cursor.recordBufferSize))
-      buffer = cursor.AllocRecordBuffer();
-    cursor.recordBuffer = buffer;
-    return buffer;
+  std::span<uint8_t> Buffer(TVRXLocalCursor& cursor) {
+    std::unique_ptr<TVRXRecordBuffer>& buffer = buffers[&cursor];
+    if (buffer == nullptr || buffer->Span().size() != static_cast<size_t>(cursor.recordBufferSize))
+      buffer = std::make_unique<TVRXRecordBuffer>(cursor);
+    cursor.recordBuffer = *buffer;
+    return *buffer;
   }
 
   TVRXLocalSession session;
-  std::map<TVRXLocalCursor*, std::vector<uint8_t>> buffers;
+  std::map<TVRXLocalCursor*, std::unique_ptr<TVRXRecordBuffer>> buffers;
   std::vector<std::unique_ptr<TVRXLocalCursor>> cursors;
 };
 
@@ -223,7 +224,7 @@ TEST_F(TableTest, UniqueIndexRefusesDuplicateAndUpdatesKeepIndexesInStep) {
   ASSERT_EQ(Insert(cursor, "a", 10), 0);
   ASSERT_EQ(Insert(cursor, "b", 20), 0);
   // An explicit ID equal to an existing one violates the unique index.
-  std::vector<uint8_t>& buffer = Buffer(cursor);
+  std::span<uint8_t> buffer = Buffer(cursor);
   cursor.InitRecord(buffer, true);
   TVRXVariant v;
   v.SetAsInteger(1);
