@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/base/VRXExcept.h"
+#include "engine/query/cursor/VRXBaseCursor.h"
 #include "engine/storage/catalog/VRXDatabaseRegistry.h"
 #include "engine/storage/catalog/VRXTableList.h"
 
@@ -27,6 +28,14 @@ void TVRXBaseSession::RemoveCursor(TVRXTableCursor& cursor) {
   cursors_.erase(std::remove_if(cursors_.begin(), cursors_.end(),
                                 [&](const CursorStart& held) { return held.cursor == &cursor; }),
                  cursors_.end());
+}
+
+void TVRXBaseSession::CloseCursors() {
+  while (!cursors_.empty()) {
+    TVRXTableCursor* cursor = cursors_.back().cursor;
+    cursors_.pop_back();
+    if (auto* owned = dynamic_cast<TVRXCursor*>(cursor)) owned->CloseTable();
+  }
 }
 
 void TVRXBaseSession::SaveTransactionStart() {
@@ -133,6 +142,9 @@ void TVRXLocalSession::SetConnected(bool connected) {
     extentSize = disk.ExtentSize();
     return;
   }
+  // The session's cursors close first: their tables may go with the
+  // database.
+  CloseCursors();
   TVRXDatabaseData* database = database_;
   database_ = nullptr;
   TVRXDatabaseRegistry::Instance().Disconnect(*database, *this);

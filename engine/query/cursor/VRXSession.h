@@ -87,6 +87,7 @@ class TVRXBaseSession : public TVRXDatabaseSession, public TVRXSequenceSession {
   // values, as at StartTransaction.
   void SaveTransactionStart();
   void RestoreTransactionStart();
+  void CloseCursors();
 
  private:
   struct CursorStart {
@@ -104,7 +105,8 @@ class TVRXBaseSession : public TVRXDatabaseSession, public TVRXSequenceSession {
 class TVRXLocalSession final : public TVRXBaseSession {
  public:
   TVRXLocalSession() = default;
-  // Disconnects; an open transaction is rolled back.
+  // Disconnects; an open transaction is rolled back. Disconnecting closes
+  // the session's open cursors.
   ~TVRXLocalSession() override;
   TVRXLocalSession(const TVRXLocalSession&) = delete;
   TVRXLocalSession& operator=(const TVRXLocalSession&) = delete;
