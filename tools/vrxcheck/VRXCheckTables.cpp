@@ -140,14 +140,24 @@ class TableChecker {
     }
     const int32_t bitmapSize = (perPage + 7) / 8;
     std::vector<std::pair<int32_t, int32_t>> listed;
+    bool ascending = true;
     if (!Guarded("record page index", [&] {
           TVRXBTreeRecordPageIndex index(pm_, root, perPage);
           index.ForEachPage(kSystemSessionID, [&](int32_t pageNo, int32_t amount) {
-            listed.emplace_back(pageNo, amount);
-            return true;
+            // Pages listed out of order may lead round in a circle: the
+            // walk ends at the first of them.
+            ascending = listed.empty() || pageNo > listed.back().first;
+            if (ascending) listed.emplace_back(pageNo, amount);
+            return ascending;
           });
         }))
       return false;
+    if (!ascending) {
+      problem_(table_ + " record page index: page " +
+               std::to_string(listed.empty() ? -1 : listed.back().first) +
+               " is followed by a page not above it");
+      return false;
+    }
     std::set<int32_t> seen;
     std::vector<uint8_t> memory(static_cast<size_t>(fields.MemoryRecordSize()));
     for (const auto& [pageNo, amount] : listed) {
@@ -220,13 +230,18 @@ class TableChecker {
     const auto keySize = static_cast<size_t>(index.KeyLayout().KeySize());
     const std::string at = table_ + " " + what + ": ";
     std::set<TVRXRecordID, RecordIDLess> entered;
+    std::set<TVRXRecordID, RecordIDLess> strays;
     index.Tree().ForEach(kSystemSessionID, [&](const uint8_t* key, const uint8_t* value) {
       const TVRXRecordID id = LoadRecordID(value);
       const auto record = records_.find(id);
+      // A record ID seen before ends the walk: the leaves may lead round
+      // in a circle.
       if (record == records_.end()) {
+        if (!strays.insert(id).second) return false;
         problem_(at + "entry for record " + IDText(id) + ", which does not exist");
       } else if (!entered.insert(id).second) {
         problem_(at + "record " + IDText(id) + " has more than one entry");
+        return false;
       } else {
         const std::vector<uint8_t> built = index.BuildKey(record->second);
         if (built.size() != keySize || !std::equal(built.begin(), built.end(), key))

@@ -18,6 +18,12 @@ namespace {
 // were freed.
 constexpr int32_t kHighestValidModCounter = 0x7FFFFFFD;
 
+// The change counter is only ever compared for equality: it goes round
+// past the largest int32 instead of overflowing.
+int32_t NextChange(int32_t counter) {
+  return static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
+}
+
 }  // namespace
 
 TVRXDiskRecordManager::TVRXDiskRecordManager(TVRXPageManager& pageManager,
@@ -70,6 +76,9 @@ bool TVRXDiskRecordManager::InsertRecord(int32_t sessionID, std::span<const uint
     if (newPage) {
       SetRecordPageTableID(*page.Get(), tableID_);
       pageNo = page->PageNo();
+    } else if (!OwnPage(*page.Get())) {
+      // A damaged index must not lead the record into another table.
+      throw EVRXException("Invalid page number", 30554);
     }
     TVRXSmallRecordPage view(*page.Get(), recordsPerPage_, diskRecordSize_);
     const int32_t slot = view.AddRecord(scratch_);
@@ -85,7 +94,7 @@ bool TVRXDiskRecordManager::InsertRecord(int32_t sessionID, std::span<const uint
     }
     recordID = {pageNo, static_cast<uint16_t>(slot)};
     ++recordCount_;
-    ++changeCounter_;
+    changeCounter_ = NextChange(changeCounter_);
   } catch (const std::exception&) {
     return false;
   }
@@ -97,33 +106,47 @@ bool TVRXDiskRecordManager::UpdateRecord(int32_t sessionID, std::span<const uint
                                          const TVRXRecordID& recordID) {
   MemoryToDisk(fields_, memoryRecord, scratch_);
   TVRXPageGuard page(pageManager_, pageManager_.GetPage(sessionID, recordID.PageNo, ptTableRecord));
+  if (!OwnPage(*page.Get())) return false;
   TVRXSmallRecordPage view(*page.Get(), recordsPerPage_, diskRecordSize_);
   if (!view.WriteRecord(recordID.Slot, scratch_)) return false;
-  ++changeCounter_;
+  changeCounter_ = NextChange(changeCounter_);
   if constexpr (kCheckInvariants) CheckInvariants();
   return true;
 }
 
 bool TVRXDiskRecordManager::DeleteRecord(int32_t sessionID, const TVRXRecordID& recordID) {
   TVRXPageGuard page(pageManager_, pageManager_.GetPage(sessionID, recordID.PageNo, ptTableRecord));
+  if (!OwnPage(*page.Get())) return false;
   TVRXSmallRecordPage view(*page.Get(), recordsPerPage_, diskRecordSize_);
-  if (!view.ClearRecord(recordID.Slot)) return false;
+  if (!view.SlotUsed(recordID.Slot)) return false;
+  // A stored record count below the records present (damaged counters)
+  // must not go negative.
+  if (recordCount_ <= 0) throw EVRXException("Invalid table header data", 30555);
+  view.ClearRecord(recordID.Slot);
   const bool empty = view.UsedSlotCount() == 0;
   page.Release();
   pageIndex_.SubtractAmount(sessionID, recordID.PageNo, 1);
   if (empty) pageManager_.RemovePage(sessionID, recordID.PageNo);
   --recordCount_;
-  ++changeCounter_;
+  changeCounter_ = NextChange(changeCounter_);
   if constexpr (kCheckInvariants) CheckInvariants();
   return true;
 }
 
-void TVRXDiskRecordManager::EmptyRecords(int32_t sessionID) {
+std::vector<int32_t> TVRXDiskRecordManager::ListedPages(int32_t sessionID) {
   std::vector<int32_t> pages;
-  pageIndex_.ForEachPage(sessionID, [&pages](int32_t pageNo, int32_t) {
-    pages.push_back(pageNo);
-    return true;
+  bool ascending = true;
+  pageIndex_.ForEachPage(sessionID, [&](int32_t pageNo, int32_t) {
+    ascending = pages.empty() || pageNo > pages.back();
+    if (ascending) pages.push_back(pageNo);
+    return ascending;
   });
+  if (!ascending) throw EVRXException("Invalid page number", 30553);
+  return pages;
+}
+
+void TVRXDiskRecordManager::EmptyRecords(int32_t sessionID) {
+  const std::vector<int32_t> pages = ListedPages(sessionID);
   pageIndex_.EmptyIndex(sessionID);
   for (int32_t pageNo : pages) pageManager_.RemovePage(sessionID, pageNo);
   recordCount_ = 0;
@@ -142,15 +165,17 @@ void TVRXDiskRecordManager::SetCounters(int64_t recordCount, int32_t changeCount
 
 // --- navigation ------------------------------------------------------------------------
 
+bool TVRXDiskRecordManager::OwnPage(const TVRXPage& page) const {
+  if (page.PageType() != ptTableRecord) return false;
+  return !checkPageValidity_ || (page.ModCounter() >= 0 &&
+                                 page.ModCounter() <= kHighestValidModCounter &&
+                                 RecordPageTableID(page) == tableID_);
+}
+
 TVRXPage* TVRXDiskRecordManager::GetValidPage(int32_t sessionID, int32_t pageNo) {
   if (pageNo < 0 || pageNo >= pageManager_.GetTotalPageCount()) return nullptr;
   TVRXPage* page = pageManager_.GetPage(sessionID, pageNo, kAnyPageType);
-  if (!checkPageValidity_) {
-    if (page->PageType() == ptTableRecord) return page;
-  } else if (page->ModCounter() >= 0 && page->ModCounter() <= kHighestValidModCounter &&
-             page->PageType() == ptTableRecord && RecordPageTableID(*page) == tableID_) {
-    return page;
-  }
+  if (OwnPage(*page)) return page;
   pageManager_.PutPage(page);
   return nullptr;
 }
@@ -237,6 +262,11 @@ void TVRXDiskRecordManager::ReadRecord(int32_t sessionID, TVRXReadRequest& reque
     const int32_t neighbour =
         forward ? pageIndex_.NextPage(sessionID, pageNo) : pageIndex_.PriorPage(sessionID, pageNo);
     if (neighbour < 0) return;
+    // The index lists its pages in ascending order; a step that does not
+    // move on in the direction asked for comes from a damaged index and
+    // could go round for ever.
+    if (forward ? neighbour <= pageNo : neighbour >= pageNo)
+      throw EVRXException("Invalid page number", forward ? 20104 : 20105);
     TVRXPageGuard page(pageManager_, GetValidPage(sessionID, neighbour));
     if (page.Get() == nullptr) {
       request.result = TVRXReadRequest::kNotFound;

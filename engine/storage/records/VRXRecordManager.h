@@ -97,6 +97,11 @@ class TVRXDiskRecordManager : public TVRXBaseRecordManager {
   void EmptyRecords(int32_t sessionID) override;
   bool InsertRecord(int32_t sessionID, std::span<const uint8_t> memoryRecord,
                     TVRXRecordID& recordID) override;
+  // Insert, update and delete answer false (insert swallowing the error)
+  // for a page that fails the validity test: a damaged record page index
+  // or record ID never leads a change into another table's page. A delete
+  // that would take the record count below 0 (damaged counters) raises
+  // "Invalid table header data" (30555).
   bool UpdateRecord(int32_t sessionID, std::span<const uint8_t> memoryRecord,
                     const TVRXRecordID& recordID) override;
   bool DeleteRecord(int32_t sessionID, const TVRXRecordID& recordID) override;
@@ -129,6 +134,11 @@ class TVRXDiskRecordManager : public TVRXBaseRecordManager {
   int32_t TableID() const { return tableID_; }
   TVRXBTreeRecordPageIndex& PageIndex() const { return pageIndex_; }
 
+  // The pages the record page index lists, in its order. A listing that
+  // does not ascend (a damaged index whose pages lead back) raises
+  // "Invalid page number" (30553) instead of going round for ever.
+  std::vector<int32_t> ListedPages(int32_t sessionID);
+
   // (last record page number + 1) x records per page.
   int64_t GetPositionLimit(int32_t sessionID);
 
@@ -138,6 +148,10 @@ class TVRXDiskRecordManager : public TVRXBaseRecordManager {
                    std::span<uint8_t> memoryRecord);
 
  private:
+  // The validity test: a record page of this table whose modification
+  // counter marks no failed read or freed page (only the type for files
+  // older than 2.99).
+  bool OwnPage(const TVRXPage& page) const;
   // A record page of the table for navigation: null when the page fails the
   // validity test.
   TVRXPage* GetValidPage(int32_t sessionID, int32_t pageNo);

@@ -291,12 +291,7 @@ void TVRXDiskTableData::DeleteTable(TVRXTableCursor* cursor, bool force) {
     for (int32_t i = 0; i < defs.Count(); ++i)
       if (!defs.Index(i).Temporary()) indexManager_->GetIndex(defs.Index(i).ID()).Drop(kSystemSessionID);
     if (blobIndexRoot_ >= 0) TVRXBTreeBlobPageIndex(pages, blobIndexRoot_).DropIndex(kSystemSessionID);
-    std::vector<int32_t> recordPages;
-    pageIndex_->ForEachPage(kSystemSessionID, [&recordPages](int32_t pageNo, int32_t) {
-      recordPages.push_back(pageNo);
-      return true;
-    });
-    for (int32_t pageNo : recordPages) pages.RemovePage(kSystemSessionID, pageNo);
+    for (int32_t pageNo : diskRecords_->ListedPages(kSystemSessionID)) pages.RemovePage(kSystemSessionID, pageNo);
     pageIndex_->DropIndex(kSystemSessionID);
     metadataFile_->Delete(kSystemSessionID);
     mostUpdatedFile_->Delete(kSystemSessionID);

@@ -92,6 +92,12 @@ class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecord
   // cursor's session, under the table's lock.
   void ReadStorageOrder(TVRXTableCursor& cursor, TVRXReadRequest& request);
 
+  // TVRXIndexRecordSource: the table's records as its indexes read them.
+  bool ReadRecord(int32_t sessionID, const TVRXRecordID& id, std::span<uint8_t> record) override;
+  void ForEachRecord(int32_t sessionID,
+                     const std::function<void(const TVRXRecordID& id,
+                                              std::span<const uint8_t> record)>& visit) override;
+
   int32_t TableID() const { return tableID_; }
   bool OpenedExclusively() const { return openedExclusively_; }
   TVRXDiskRecordManager* DiskRecordManager() const { return diskRecords_; }
@@ -114,14 +120,6 @@ class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecord
   // Undo of a failed record write outside a transaction.
   void UndoFailedWrite(TVRXTableCursor& cursor);
   void CheckInvariants() const;
-
-
- public:
-  // TVRXIndexRecordSource: the table's records as its indexes read them.
-  bool ReadRecord(int32_t sessionID, const TVRXRecordID& id, std::span<uint8_t> record) override;
-  void ForEachRecord(int32_t sessionID,
-                     const std::function<void(const TVRXRecordID& id,
-                                              std::span<const uint8_t> record)>& visit) override;
 
   TVRXDiskDatabaseData& disk_;
   int32_t tableID_ = -1;
