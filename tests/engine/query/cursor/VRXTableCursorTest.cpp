@@ -285,6 +285,59 @@ TEST_F(TableTest, EmptyingResetsAutoincAndKeepsIndexes) {
   TVRXVariant id;
   cursor.GetFieldValue(id, 0, Buffer(cursor));
   EXPECT_EQ(id.GetAsInteger(), 1);
+  // The indexes were emptied, not dropped: each holds the new record only.
+  TVRXBaseIndexManager& indexes = *cursor.TableData()->IndexManager();
+  for (int32_t i = 0; i < indexes.IndexDefs().Count(); ++i) {
+    auto& object = static_cast<TVRXBTreeIndexObject&>(
+        indexes.GetIndex(indexes.IndexDefs().Index(i).ID()));
+    EXPECT_EQ(object.Index().Tree().Count(0), 1) << indexes.IndexDefs().Index(i).Name();
+  }
+}
+
+TEST_F(TableTest, TextValuesStoredThroughTheCursorAndWhichAreNull) {
+  TVRXFieldDefs fields;
+  fields.AddField("S", TVRXAdvancedFieldType::String, 20);
+  fields.AddField("W", TVRXAdvancedFieldType::WideString, 5);
+  TVRXIndexDefs indexes;
+  TVRXConstraintDefs constraints;
+  Cursor("Texts").CreateTable(fields, indexes, constraints);
+  TVRXLocalCursor& cursor = Cursor("Texts");
+  cursor.OpenTable();
+  EXPECT_EQ(cursor.fieldDefs.Field(0).MemorySize(), 21);
+  // A wide text whose first character has a zero low byte is a value; an
+  // empty text is NULL, narrow or wide.
+  const struct {
+    std::string narrow;
+    std::u16string wide;
+    bool narrowPresent;
+    bool widePresent;
+  } cases[] = {
+      {"abc", u"\u0100x", true, true},
+      {"", u"", false, false},
+      {"12345678901234567890", u"\u0200", true, true},
+  };
+  for (const auto& c : cases) {
+    std::span<uint8_t> buffer = Buffer(cursor);
+    cursor.InitRecord(buffer, false);
+    TVRXVariant v;
+    v.SetAsString(c.narrow);
+    cursor.SetFieldValue(v, 0, buffer);
+    v.SetAsWideString(c.wide);
+    cursor.SetFieldValue(v, 1, buffer);
+    cursor.Post(true);
+    ASSERT_EQ(cursor.lastResult, 0);
+    ASSERT_EQ(cursor.GetRecord(TVRXReadRequest::kCurrent), 0);
+    TVRXVariant narrow;
+    TVRXVariant wide;
+    EXPECT_EQ(cursor.GetFieldValue(narrow, 0, buffer), c.narrowPresent) << c.narrow;
+    EXPECT_EQ(cursor.GetFieldValue(wide, 1, buffer), c.widePresent) << c.narrow;
+    if (c.narrowPresent) {
+      EXPECT_EQ(narrow.GetAsString(), c.narrow);
+    }
+    if (c.widePresent) {
+      EXPECT_EQ(wide.GetAsWideString(), c.wide);
+    }
+  }
 }
 
 TEST_F(TableTest, ExclusiveOpenRefusedWhileOpenAndSecondCursorRefusedWhileExclusive) {
