@@ -439,6 +439,10 @@ void TVRXDiskPageManager::WritePageCounter(int32_t pageNo, int32_t value) {
 // --- page manager slots -------------------------------------------------------------
 
 int32_t TVRXDiskPageManager::GetTotalPageCount() {
+  // A single-user writer is the only one that changes the header: its image
+  // is the file's. Others (multi-user, or read-only beside a writer) read
+  // the count under the header lock.
+  if (!multiUser_ && !readOnly_ && file_.IsOpen()) return header_.totalPageCount;
   LockHeaderOrThrow(20236);
   ScopedHeaderLock unlock(*this);
   ReadHeader();
