@@ -1,6 +1,7 @@
 #include "engine/storage/btree/VRXBTree.h"
 
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/base/VRXBytes.h"
@@ -12,6 +13,9 @@ namespace vrx {
 namespace bp = btree_page;
 
 namespace {
+
+// A page that cannot be a tree page of the index reading it.
+constexpr int32_t kDamagedPageError = 20129;
 
 // A view on the data area of one fetched tree page.
 struct Node {
@@ -44,6 +48,17 @@ void InitPage(uint8_t* d, bool root, bool leaf, bool initialRoot, int32_t keySiz
 
 }  // namespace
 
+TVRXPageGuard FetchTreePage(TVRXPageManager& pages, int32_t sessionID, int32_t pageNo,
+                            int32_t keySize, int32_t entrySize) {
+  TVRXPageGuard page(pages, pages.GetPage(sessionID, pageNo, ptTableIndex));
+  const Node n{page->Data(), keySize, entrySize - keySize};
+  const int64_t used = int64_t{n.Count()} * n.E() + bp::kHeaderSize;
+  if (n.d[bp::kLeafFlag] > 1 || n.d[bp::kRootFlag] > 1 ||
+      bytes::LoadU16(n.d + bp::kKeySize) != keySize || used > pages.DataSize())
+    throw EVRXException("Index error: page %d is damaged", {pageNo}, kDamagedPageError);
+  return page;
+}
+
 // The algorithms, over one call's session.
 class TVRXBTree::Impl {
  public:
@@ -55,8 +70,9 @@ class TVRXBTree::Impl {
         e_(tree.keys_.EntrySize()),
         d_(tree.pages_.DataSize()) {}
 
+  // An existing page of the tree, checked (FetchTreePage).
   TVRXPageGuard Fetch(int32_t pageNo) const {
-    return TVRXPageGuard(t_.pages_, t_.pages_.GetPage(s_, pageNo, ptTableIndex));
+    return FetchTreePage(t_.pages_, s_, pageNo, k_, e_);
   }
   Node View(const TVRXPageGuard& page) const { return Node{page->Data(), k_, v_}; }
   bool Fits(int32_t count, int32_t e) const { return count * e + bp::kHeaderSize <= d_; }
@@ -69,7 +85,8 @@ class TVRXBTree::Impl {
 
   // The first leaf entry of the subtree under `pageNo` (key and value).
   void FirstOfSubtree(int32_t pageNo, std::vector<uint8_t>& entry) const {
-    for (;;) {
+    for (int32_t depth = 0;; ++depth) {
+      if (depth >= kMaxKeyPathDepth) throw EVRXException("Invalid index key path", 20051);
       TVRXPageGuard page = Fetch(pageNo);
       Node n = View(page);
       if (n.Count() == 0) throw EVRXException("Index error: page is empty", 20025);
@@ -557,12 +574,15 @@ namespace {
 void CollectPages(TVRXPageManager& pages, int32_t sessionID, int32_t pageNo, int32_t keySize,
                   int32_t entrySize, std::vector<int32_t>& out) {
   // Level by level along the leftmost edge and the chains.
+  std::unordered_set<int32_t> visited;  // a chain that loops would never end
   int32_t first = pageNo;
   while (first != -1) {
     int32_t nextLevel = -1;
     int32_t current = first;
     while (current != -1) {
-      TVRXPageGuard page(pages, pages.GetPage(sessionID, current, ptTableIndex));
+      if (!visited.insert(current).second)
+        throw EVRXException("Index error: invalid page number", 20070);
+      TVRXPageGuard page = FetchTreePage(pages, sessionID, current, keySize, entrySize);
       Node n{page->Data(), keySize, entrySize - keySize};
       if (current == first && !n.IsLeaf() && n.Count() > 0) nextLevel = n.Child(0, keySize);
       out.push_back(current);
@@ -586,7 +606,7 @@ void TVRXBTree::Empty(int32_t sessionID) {
   CollectPages(pages_, sessionID, root_, keys_.KeySize(), keys_.EntrySize(), all);
   for (int32_t pageNo : all)
     if (pageNo != root_) pages_.RemovePage(sessionID, pageNo);
-  TVRXPageGuard page(pages_, pages_.GetPage(sessionID, root_, ptTableIndex));
+  TVRXPageGuard page = FetchTreePage(pages_, sessionID, root_, keys_.KeySize(), keys_.EntrySize());
   const bool initial = page->Data()[bp::kInitialRoot] != 0;
   InitPage(page->Data(), true, true, initial, keys_.KeySize());
   page->SetDirty(true);
@@ -853,7 +873,10 @@ void TVRXBTree::ForEach(int32_t sessionID,
   TVRXKeyPath path;
   if (!impl.Edge(false, path)) return;
   int32_t pageNo = path.Leaf().PageNo;
+  std::unordered_set<int32_t> visited;  // a chain that loops would never end
   while (pageNo != -1) {
+    if (!visited.insert(pageNo).second)
+      throw EVRXException("Index error: invalid page number", 20070);
     TVRXPageGuard page = impl.Fetch(pageNo);
     const Node n = impl.View(page);
     for (int32_t i = 0; i < n.Count(); ++i)
@@ -868,10 +891,14 @@ int64_t TVRXBTree::Count(int32_t sessionID) {
   TVRXKeyPath path;
   if (!impl.Edge(false, path)) return 0;
   int32_t pageNo = path.Leaf().PageNo;
+  std::unordered_set<int32_t> visited;  // a chain that loops would never end
   while (pageNo != -1) {
+    if (!visited.insert(pageNo).second)
+      throw EVRXException("Index error: invalid page number", 20070);
     TVRXPageGuard page = impl.Fetch(pageNo);
-    count += impl.View(page).Count();
-    pageNo = impl.View(page).Next();
+    const Node n = impl.View(page);
+    count += n.Count();
+    pageNo = n.Next();
   }
   return count;
 }

@@ -61,6 +61,17 @@ inline constexpr int kEntryGap = 16;
 inline constexpr int kHeaderSize = 18;
 }  // namespace btree_page
 
+class TVRXPageGuard;
+class TVRXPageManager;
+
+// Fetches an existing page of a tree whose keys take `keySize` bytes and
+// whose leaf entries `entrySize`. A page that cannot be one (flags other
+// than 0 and 1, another key size, more entries than the page holds: damage,
+// or a number pointing at another kind of page) raises "Index error: page %d
+// is damaged" (20129) before any entry is read.
+TVRXPageGuard FetchTreePage(TVRXPageManager& pages, int32_t sessionID, int32_t pageNo,
+                            int32_t keySize, int32_t entrySize);
+
 // Kinds of an index condition, as the cursor layer numbers them.
 enum class TVRXConditionKind : int32_t {
   None = 0,

@@ -109,7 +109,7 @@ int32_t TVRXBTreePageIndex::FindPageWithRoom(int32_t sessionID, int32_t requeste
   TVRXPageManager& pages = tree_->Pages();
   const int32_t entrySize = keys_.EntrySize();
   auto tryLeaf = [&](int32_t leafNo, bool backwards) -> int32_t {
-    TVRXPageGuard page(pages, pages.GetPage(sessionID, leafNo, ptTableIndex));
+    TVRXPageGuard page = FetchTreePage(pages, sessionID, leafNo, keys_.KeySize(), entrySize);
     const uint8_t* d = page->Data();
     const int32_t count = bytes::LoadU16(d + btree_page::kEntryCount);
     for (int32_t n = 0; n < count; ++n) {

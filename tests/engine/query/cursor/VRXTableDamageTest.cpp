@@ -527,10 +527,8 @@ TEST(TableDamage, DamagedPagesAndCountersGiveEngineErrorsOnly) {
 }
 
 // A record page index page counting more entries than its page holds: the
-// tree's page view reads past the page buffer (TVRXBTree::FindExact through
-// TVRXBTreePageIndex::NextPage) instead of refusing the page. Enabled once
-// the B-tree bounds the entry count of the pages it reads.
-TEST(TableDamage, DISABLED_RecordPageIndexCountingMoreEntriesThanFit) {
+// tree refuses the page instead of reading past its buffer.
+TEST(TableDamage, RecordPageIndexCountingMoreEntriesThanFit) {
   const Layout layout = MakeBase("base.vrx");
   const std::vector<uint8_t> base = ReadAll("base.vrx");
   std::vector<Damage> damages;
