@@ -38,18 +38,6 @@ constexpr std::string_view kRoman[12] = {"I",   "II", "III", "IV", "V",  "VI",
 bool IsDateToken(Kind kind) { return kind >= Kind::Year4 && kind <= Kind::Day; }
 bool IsTimeToken(Kind kind) { return kind >= Kind::Hour12Two && kind <= Kind::AmPm; }
 
-bool SameAsciiNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string Padded(int value, int width) {
   std::string digits = std::to_string(value < 0 ? -value : value);
   if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');
@@ -159,7 +147,7 @@ int MatchRoman(Input& input) {
   for (int i = 0; i < 12; ++i) {
     std::string_view numeral = kRoman[i];
     if (numeral.size() > bestLength && numeral.size() <= rest.size() &&
-        SameAsciiNoCase(rest.substr(0, numeral.size()), numeral)) {
+        EqualAsciiNoCase(rest.substr(0, numeral.size()), numeral)) {
       best = i + 1;
       bestLength = numeral.size();
     }
@@ -208,7 +196,7 @@ TDateFormater::TDateFormater(std::string_view format) {
     for (size_t length = std::min(kLongestTokenName, format.size() - pos); length > 0 && !matched; --length) {
       const std::string_view candidate = format.substr(pos, length);
       for (const TokenName& token : kTokenNames) {
-        if (token.name.size() == length && SameAsciiNoCase(candidate, token.name)) {
+        if (token.name.size() == length && EqualAsciiNoCase(candidate, token.name)) {
           flush();
           tokens_.push_back({token.kind, std::string(candidate)});
           pos += length;
@@ -333,9 +321,9 @@ TDateTime TDateFormater::ParseDateTimeText(std::string_view text) const {
       case Kind::Second: second = ParseShortField(input); break;
       case Kind::AmPm: {
         const std::string_view word = input.Take(2);
-        if (SameAsciiNoCase(word, "PM")) {
+        if (EqualAsciiNoCase(word, "PM")) {
           pm = true;
-        } else if (SameAsciiNoCase(word, "AM")) {
+        } else if (EqualAsciiNoCase(word, "AM")) {
           am = true;
         } else {
           throw EVRXException("AM/PM word expected, but '%s' found", {word}, 30129);

@@ -18,6 +18,12 @@
 
 namespace vrx {
 
+// ---- names ----
+
+// Equal when the texts differ only in the case of the ASCII letters a-z
+// (keywords, date format names, index key names); other bytes must match.
+bool EqualAsciiNoCase(std::string_view a, std::string_view b);
+
 // ---- LIKE ----
 
 // SQL LIKE without escape character: "%" matches any sequence of characters

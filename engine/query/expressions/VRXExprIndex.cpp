@@ -4,22 +4,11 @@
 // only those at the top level or inside ANDs.
 #include "engine/base/VRXExcept.h"
 #include "engine/query/expressions/VRXExprNode.h"
+#include "engine/values/VRXStrUtils.h"
 
 namespace vrx {
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // A field of the scanned cursor that names the key field at `position`.
 bool IsKeyField(const TVRXExprNodeField* field, int32_t position,
@@ -27,7 +16,7 @@ bool IsKeyField(const TVRXExprNodeField* field, int32_t position,
   return field != nullptr && !field->OuterReference() &&
          field->Source() == &index.ScannedCursor() && position >= 0 &&
          position < index.KeyFieldCount() &&
-         SameName(field->FieldName(), index.KeyFieldName(position));
+         EqualAsciiNoCase(field->FieldName(), index.KeyFieldName(position));
 }
 
 TVRXScanKind Mirror(TVRXScanKind kind) {

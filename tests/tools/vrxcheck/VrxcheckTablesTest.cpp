@@ -13,6 +13,7 @@
 #include "engine/base/VRXBytes.h"
 #include "engine/query/cursor/VRXCursor.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
+#include "tests/support/TableTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tools/vrxcheck/VRXCheck.h"
 
@@ -41,27 +42,14 @@ struct Layout {
 // plain index ByBody) with 50 records inserted, every third updated and
 // some deleted: three record pages of at most 19 records.
 Layout MakeDatabase(const std::string& name) {
-  TVRXDiskTableData::Register();
-  TVRXDiskDatabaseOptions options;
-  options.fileName = name;
-  TVRXDiskDatabaseData(options).CreateDatabase();
+  pelvaro::test::CreateDatabaseFile(name);
   TVRXLocalSession session;
-  session.databaseFileName = name;
-  session.SetConnected(true);
+  pelvaro::test::ConnectSession(session, name);
   Layout layout;
   {
     TVRXFieldDefs fields;
-    fields.AddField("ID", TVRXAdvancedFieldType::AutoInc);
-    fields.AddField("Name", TVRXAdvancedFieldType::String, 200);
-    fields.AddField("Body", TVRXAdvancedFieldType::Integer);
     TVRXIndexDefs indexes;
-    auto& unique = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
-    unique.SetName("ByID");
-    unique.SetColumns({"ID"}, {"ASC"}, {"CASE"});
-    unique.SetUnique(true);
-    auto& plain = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
-    plain.SetName("ByBody");
-    plain.SetColumns({"Body"}, {"ASC"}, {"CASE"});
+    pelvaro::test::DefineTableT(fields, indexes);
     TVRXConstraintDefs constraints;
     TVRXLocalCursor cursor;
     cursor.session = &session;

@@ -12,6 +12,7 @@
 
 #include "engine/query/cursor/VRXCursor.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
+#include "tests/support/TableTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace vrx {
@@ -123,13 +124,9 @@ TEST(VrxsqlTablesTest, RefusedCsvLeavesTheDatabaseAsBefore) {
 // Table Zapasy made through a cursor: a primary index, a unique
 // descending case-insensitive one and a plain one on two columns.
 void MakeMatches(const std::string& name) {
-  TVRXDiskTableData::Register();
-  TVRXDiskDatabaseOptions options;
-  options.fileName = name;
-  TVRXDiskDatabaseData(options).CreateDatabase();
+  pelvaro::test::CreateDatabaseFile(name);
   TVRXLocalSession session;
-  session.databaseFileName = name;
-  session.SetConnected(true);
+  pelvaro::test::ConnectSession(session, name);
   TVRXFieldDefs fields;
   fields.AddField("ID", TVRXAdvancedFieldType::AutoInc);
   fields.AddField("Stul", TVRXAdvancedFieldType::SmallInt);

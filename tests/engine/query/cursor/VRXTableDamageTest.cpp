@@ -28,6 +28,7 @@
 #include "engine/storage/btree/VRXBTree.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
 #include "engine/storage/records/VRXRecordPage.h"
+#include "tests/support/TableTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tools/vrxcheck/VRXCheck.h"
 
@@ -78,27 +79,14 @@ struct OpenCursor {
 // plain index ByBody): 50 records inserted, some updated and deleted,
 // over three record pages of at most 19 records.
 Layout MakeBase(const std::string& name) {
-  TVRXDiskTableData::Register();
-  TVRXDiskDatabaseOptions options;
-  options.fileName = name;
-  TVRXDiskDatabaseData(options).CreateDatabase();
+  pelvaro::test::CreateDatabaseFile(name);
   TVRXLocalSession session;
-  session.databaseFileName = name;
-  session.SetConnected(true);
+  pelvaro::test::ConnectSession(session, name);
   Layout layout;
   {
     TVRXFieldDefs fields;
-    fields.AddField("ID", TVRXAdvancedFieldType::AutoInc);
-    fields.AddField("Name", TVRXAdvancedFieldType::String, 200);
-    fields.AddField("Body", TVRXAdvancedFieldType::Integer);
     TVRXIndexDefs indexes;
-    auto& unique = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
-    unique.SetName("ByID");
-    unique.SetColumns({"ID"}, {"ASC"}, {"CASE"});
-    unique.SetUnique(true);
-    auto& plain = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
-    plain.SetName("ByBody");
-    plain.SetColumns({"Body"}, {"ASC"}, {"CASE"});
+    pelvaro::test::DefineTableT(fields, indexes);
     TVRXConstraintDefs constraints;
     OpenCursor open(session);
     TVRXLocalCursor& cursor = open.cursor;
