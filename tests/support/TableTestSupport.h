@@ -4,6 +4,10 @@
 // and shell tests share.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "engine/query/cursor/VRXCursor.h"
@@ -38,6 +42,34 @@ inline void DefineTableT(vrx::TVRXFieldDefs& fields, vrx::TVRXIndexDefs& indexes
   auto& plain = static_cast<vrx::TVRXIndexDef&>(indexes.InternalAddCreated());
   plain.SetName("ByBody");
   plain.SetColumns({"Body"}, {"ASC"}, {"CASE"});
+}
+
+// The workload on table T, through an open cursor whose record buffer is
+// `buffer`: 50 records inserted (Name "name i", Body i mod 10), then in
+// storage order every seventh deleted and every third of the rest given the
+// Body 100 + its position. Every operation must succeed.
+inline void FillTableT(vrx::TVRXLocalCursor& cursor, std::span<uint8_t> buffer) {
+  vrx::TVRXVariant v;
+  for (int32_t i = 0; i < 50; ++i) {
+    cursor.InitRecord(buffer, true);
+    v.SetAsString("name " + std::to_string(i));
+    cursor.SetFieldValue(v, 1, buffer);
+    v.SetAsInteger(i % 10);
+    cursor.SetFieldValue(v, 2, buffer);
+    cursor.Post(true);
+    EXPECT_EQ(cursor.lastResult, 0);
+  }
+  cursor.First();
+  for (int32_t i = 0; cursor.GetRecord(vrx::TVRXReadRequest::kNext) == 0; ++i) {
+    if (i % 7 == 0) {
+      cursor.Delete();
+    } else if (i % 3 == 0) {
+      v.SetAsInteger(100 + i);
+      cursor.SetFieldValue(v, 2, buffer);
+      cursor.Post(false);
+    }
+    EXPECT_EQ(cursor.lastResult, 0);
+  }
 }
 
 }  // namespace pelvaro::test

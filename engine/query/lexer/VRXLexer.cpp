@@ -205,9 +205,7 @@ class Scanner {
   void Emit(TTokenKind kind, size_t length) {
     TToken& token = tokens_.emplace_back();
     token.kind = kind;
-    // One or two characters, appended one by one (GCC 12 at -O3 misreads a
-    // short assign as an overlapping copy).
-    for (size_t i = 0; i < length; ++i) token.text.push_back(text_[pos_ + i]);
+    token.text.assign(text_.data() + pos_, length);
     token.line = line_;
     token.column = column_;
     for (size_t i = 0; i < length; ++i) Step();

@@ -58,27 +58,7 @@ Layout MakeDatabase(const std::string& name) {
     cursor.OpenTable();
     TVRXRecordBuffer buffer(cursor);
     cursor.recordBuffer = buffer;
-    TVRXVariant v;
-    for (int32_t i = 0; i < 50; ++i) {
-      cursor.InitRecord(buffer, true);
-      v.SetAsString("name " + std::to_string(i));
-      cursor.SetFieldValue(v, 1, buffer);
-      v.SetAsInteger(i % 10);
-      cursor.SetFieldValue(v, 2, buffer);
-      cursor.Post(true);
-      EXPECT_EQ(cursor.lastResult, 0);
-    }
-    cursor.First();
-    for (int32_t i = 0; cursor.GetRecord(TVRXReadRequest::kNext) == 0; ++i) {
-      if (i % 7 == 0) {
-        cursor.Delete();
-      } else if (i % 3 == 0) {
-        v.SetAsInteger(100 + i);
-        cursor.SetFieldValue(v, 2, buffer);
-        cursor.Post(false);
-      }
-      EXPECT_EQ(cursor.lastResult, 0);
-    }
+    pelvaro::test::FillTableT(cursor, buffer);
     TVRXDiskTableData& table = *cursor.TableData();
     layout.tableID = table.TableID();
     table.RecordPageIndex()->ForEachPage(session.sessionID, [&](int32_t page, int32_t amount) {

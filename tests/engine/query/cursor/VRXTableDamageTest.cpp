@@ -92,27 +92,7 @@ Layout MakeBase(const std::string& name) {
     TVRXLocalCursor& cursor = open.cursor;
     cursor.CreateTable(fields, indexes, constraints);
     open.Open();
-    TVRXVariant v;
-    for (int32_t i = 0; i < 50; ++i) {
-      cursor.InitRecord(open.buffer, true);
-      v.SetAsString("name " + std::to_string(i));
-      cursor.SetFieldValue(v, 1, open.buffer);
-      v.SetAsInteger(i % 10);
-      cursor.SetFieldValue(v, 2, open.buffer);
-      cursor.Post(true);
-      EXPECT_EQ(cursor.lastResult, 0);
-    }
-    cursor.First();
-    for (int32_t i = 0; cursor.GetRecord(TVRXReadRequest::kNext) == 0; ++i) {
-      if (i % 7 == 0) {
-        cursor.Delete();
-      } else if (i % 3 == 0) {
-        v.SetAsInteger(100 + i);
-        cursor.SetFieldValue(v, 2, open.buffer);
-        cursor.Post(false);
-      }
-      EXPECT_EQ(cursor.lastResult, 0);
-    }
+    pelvaro::test::FillTableT(cursor, open.buffer);
     TVRXDiskTableData& table = *cursor.TableData();
     layout.tableID = table.TableID();
     table.RecordPageIndex()->ForEachPage(session.sessionID, [&](int32_t page, int32_t) {
