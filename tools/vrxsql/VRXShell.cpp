@@ -1,6 +1,7 @@
 #include "tools/vrxsql/VRXShell.h"
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -15,15 +16,18 @@ namespace vrx::shell {
 namespace {
 
 constexpr const char* kHelp =
-    ".check                  check the integrity of the database file\n"
-    ".count TABLE            the number of records of TABLE\n"
-    ".dump [TABLE]           the records, one line each, fields separated by TAB, NULL as \\N\n"
-    ".help                   show this list\n"
-    ".import CSVFILE TABLE   append the records of a CSV file to TABLE (created when missing)\n"
-    ".indexes TABLE          the indexes of TABLE\n"
-    ".quit                   exit the shell\n"
-    ".schema [TABLE]         the fields and indexes of the tables (or of TABLE)\n"
-    ".tables                 list the tables in the order they were created\n";
+    ".check                      check the integrity of the database file\n"
+    ".count TABLE                the number of records of TABLE\n"
+    ".dump [TABLE]               the records, one line each, fields separated by TAB, NULL as \\N\n"
+    ".filter TABLE EXPRESSION    the records of TABLE for which the SQL expression is true\n"
+    ".help                       show this list\n"
+    ".import CSVFILE TABLE       append the records of a CSV file to TABLE (created when missing)\n"
+    ".indexes TABLE              the indexes of TABLE\n"
+    ".quit                       exit the shell\n"
+    ".range TABLE INDEX FROM TO  the records whose first INDEX field lies in [FROM, TO], in index "
+    "order; - for an open bound\n"
+    ".schema [TABLE]             the fields and indexes of the tables (or of TABLE)\n"
+    ".tables                     list the tables in the order they were created\n";
 
 std::string Trimmed(const std::string& line) {
   const auto first = line.find_first_not_of(" \t\r\n");
@@ -32,37 +36,50 @@ std::string Trimmed(const std::string& line) {
   return line.substr(first, last - first + 1);
 }
 
-// The words of a command line: separated by blanks, a word in double
-// quotes may hold blanks (a doubled quote inside stands for one).
+// The next word of a command line from `i` on into `word`; the position
+// after it, or npos when only blanks are left. Words are separated by
+// blanks; a word in double quotes may hold blanks (a doubled quote inside
+// stands for one).
+size_t NextWord(const std::string& line, size_t i, std::string& word) {
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  if (i >= line.size()) return std::string::npos;
+  word.clear();
+  if (line[i] != '"') {
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
+    return i;
+  }
+  ++i;
+  for (;;) {
+    if (i >= line.size()) throw std::runtime_error("unterminated quote in: " + line);
+    if (line[i] == '"') {
+      if (i + 1 < line.size() && line[i + 1] == '"') {
+        word += '"';
+        i += 2;
+        continue;
+      }
+      return i + 1;
+    }
+    word += line[i++];
+  }
+}
+
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
+  std::string word;
+  for (size_t i = NextWord(line, 0, word); i != std::string::npos; i = NextWord(line, i, word))
+    words.push_back(word);
+  return words;
+}
+
+// The first `count` words of a command line and, as the last element, the
+// rest of the line as it was typed (trimmed; empty when nothing follows).
+std::vector<std::string> WordsAndRest(const std::string& line, size_t count) {
+  std::vector<std::string> words;
+  std::string word;
   size_t i = 0;
-  while (i < line.size()) {
-    if (line[i] == ' ' || line[i] == '\t') {
-      ++i;
-      continue;
-    }
-    std::string word;
-    if (line[i] == '"') {
-      ++i;
-      for (;;) {
-        if (i >= line.size()) throw std::runtime_error("unterminated quote in: " + line);
-        if (line[i] == '"') {
-          if (i + 1 < line.size() && line[i + 1] == '"') {
-            word += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        word += line[i++];
-      }
-    } else {
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
-    }
-    words.push_back(std::move(word));
-  }
+  while (words.size() < count && (i = NextWord(line, i, word)) != std::string::npos)
+    words.push_back(word);
+  words.push_back(i == std::string::npos ? "" : Trimmed(line.substr(i)));
   return words;
 }
 
@@ -136,6 +153,19 @@ bool TVRXShell::Execute(const std::string& line) {
     } else if (name == ".count") {
       arguments(1, 1, ".count TABLE");
       PrintCount(session_, words[1], out_);
+    } else if (name == ".range") {
+      arguments(4, 4, ".range TABLE INDEX FROM TO");
+      const auto bound = [](const std::string& word) {
+        return word == "-" ? std::nullopt : std::optional<std::string>(word);
+      };
+      DumpRange(session_, words[1], words[2], bound(words[3]), bound(words[4]), out_);
+    } else if (name == ".filter") {
+      // The expression is the rest of the line as typed: its quotes are
+      // SQL's, and the engine's line and column point into it.
+      const std::vector<std::string> parts = WordsAndRest(command, 2);
+      if (parts.size() < 3 || parts[2].empty())
+        throw std::runtime_error("usage: .filter TABLE EXPRESSION");
+      DumpFiltered(session_, parts[1], parts[2], out_);
     } else if (command == ".check") {
       if (check::CheckDatabaseFile(fileName_, out_) != check::kSound) {
         Fail("the integrity check found problems");

@@ -3,13 +3,14 @@
 // run (creating the file when it does not exist) and executes commands one
 // line at a time:
 //   .tables   the table list in creation order, one name a line
-//   .schema, .dump, .import, .indexes, .count   the table commands
-//             (VRXShellTables.h)
+//   .schema, .dump, .import, .indexes, .count, .range, .filter   the
+//             table commands (VRXShellTables.h)
 //   .check    the integrity check of vrxcheck, its report on the output
 //   .help     the commands
 //   .quit     stop reading commands
 // Arguments of a command are separated by blanks; an argument holding
-// blanks is written in double quotes.
+// blanks is written in double quotes. The expression of .filter is the
+// rest of the line, taken as typed.
 // Every failure is one line "Error: ..." on the error stream; the shell
 // remembers that a command failed, for the program's exit status.
 #pragma once

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "engine/query/cursor/VRXCursor.h"
@@ -114,12 +115,17 @@ void PrintTableSchema(TVRXLocalSession& session, const std::string& table, std::
   out << ");\n";
 }
 
-void DumpTable(TVRXLocalSession& session, const std::string& table, std::ostream& out) {
-  TableReader reader(session, table);
+// Writes the records the cursor reaches from its first one on, in its
+// order, one .dump line each. With `skipNullField` (a physical field
+// number, -1 none) a record whose field of that number is NULL is left out.
+void WriteRecords(TableReader& reader, const std::string& table, std::ostream& out,
+                  int32_t skipNullField = -1) {
   TVRXLocalCursor& cursor = reader.cursor;
   TVRXVariant value;
   cursor.First();
   while (cursor.GetRecord(TVRXReadRequest::kNext) == TVRXReadRequest::kFound) {
+    if (skipNullField >= 0 && !cursor.GetFieldValue(value, skipNullField, true, *reader.buffer))
+      continue;
     std::string line;
     for (int32_t i = 0; i < cursor.fieldDefs.Count(); ++i) {
       if (i > 0) line += '\t';
@@ -133,6 +139,51 @@ void DumpTable(TVRXLocalSession& session, const std::string& table, std::ostream
     }
     out << line << '\n';
   }
+}
+
+void DumpTable(TVRXLocalSession& session, const std::string& table, std::ostream& out) {
+  TableReader reader(session, table);
+  WriteRecords(reader, table, out);
+}
+
+// One bound of .range: a memory record holding the value in the key field.
+struct RangeBound {
+  std::vector<uint8_t> key;  // empty: open
+  bool exclusive = false;
+};
+
+// `text` converted to the type of physical field `fieldNo`. The field
+// keeps at most its size of a text: a longer lower bound is cut, and the
+// records holding exactly the cut text lie below it, so that bound becomes
+// exclusive (an upper bound cut the same way still admits the same
+// records).
+RangeBound MakeRangeBound(TVRXLocalCursor& cursor, int32_t fieldNo,
+                          const std::optional<std::string>& text, bool lower) {
+  RangeBound bound;
+  if (!text) return bound;
+  const TVRXFieldDef& field = cursor.physicalFieldDefs.Field(fieldNo);
+  const char* const which = lower ? "FROM" : "TO";
+  // An empty text is stored as NULL, which lies in no range.
+  if (text->empty())
+    throw std::runtime_error(std::string(which) + " is empty; write - for an open bound");
+  TVRXVariant value;
+  value.SetAsString(*text);
+  try {
+    value.ChangeType(field.StorageType());
+  } catch (const std::exception&) {
+    throw std::runtime_error(std::string(which) + " '" + *text + "' does not convert to " +
+                             std::string(AdvancedTypeName(field.DeclaredType())) + " (field " +
+                             field.Name() + ")");
+  }
+  bound.key.assign(static_cast<size_t>(cursor.dataSize), 0);
+  cursor.InitRecord(bound.key, false);
+  cursor.SetFieldValue(value, fieldNo, bound.key, true);
+  if (lower && IsTextType(field.StorageType())) {
+    TVRXVariant stored;
+    bound.exclusive = cursor.GetFieldValue(stored, fieldNo, true, bound.key) &&
+                      stored.GetAsString() != value.GetAsString();
+  }
+  return bound;
 }
 
 }  // namespace
@@ -183,6 +234,46 @@ void PrintIndexes(TVRXLocalSession& session, const std::string& table, std::ostr
 void PrintCount(TVRXLocalSession& session, const std::string& table, std::ostream& out) {
   TableReader reader(session, table);
   out << reader.cursor.GetRecordCount() << '\n';
+}
+
+void DumpRange(TVRXLocalSession& session, const std::string& table, const std::string& index,
+               const std::optional<std::string>& from, const std::optional<std::string>& to,
+               std::ostream& out) {
+  TableReader reader(session, table);
+  TVRXLocalCursor& cursor = reader.cursor;
+  const TVRXIndexDefs& indexes = cursor.GetIndexDefs();
+  const int32_t position = indexes.IndexOfName(index);
+  if (position < 0 || indexes.Index(position).Temporary() ||
+      indexes.Index(position).Columns().empty())
+    throw std::runtime_error("no such index: " + index + " on table " + table);
+  const TVRXIndexDef& definition = indexes.Index(position);
+  const TVRXIndexColumn& column = definition.Columns().front();
+  const int32_t fieldNo = cursor.physicalFieldDefs.IndexOfName(column.FieldName);
+  if (fieldNo < 0)
+    throw std::runtime_error("index " + definition.Name() + " names a missing field " +
+                             column.FieldName);
+  RangeBound lower = MakeRangeBound(cursor, fieldNo, from, true);
+  RangeBound upper = MakeRangeBound(cursor, fieldNo, to, false);
+  cursor.SetIndex(definition.Name());
+  if (!cursor.HasIndex())
+    throw std::runtime_error("no such index: " + index + " on table " + table);
+  // The range runs in index order: on a descending field it starts at the
+  // upper bound.
+  if (column.IsDescending()) std::swap(lower, upper);
+  const int32_t startFields = lower.key.empty() ? 0 : 1;
+  const int32_t endFields = upper.key.empty() ? 0 : 1;
+  const bool startExclusive = lower.exclusive;
+  const bool endExclusive = upper.exclusive;
+  cursor.SetRange(std::move(lower.key), std::move(upper.key), endExclusive, startExclusive,
+                  endFields, startFields);
+  WriteRecords(reader, table, out, fieldNo);
+}
+
+void DumpFiltered(TVRXLocalSession& session, const std::string& table,
+                  const std::string& expression, std::ostream& out) {
+  TableReader reader(session, table);
+  reader.cursor.SetFilter(expression, /*caseInsensitive=*/false, /*partialCompare=*/false);
+  WriteRecords(reader, table, out);
 }
 
 int64_t ImportCsv(TVRXLocalSession& session, const std::string& csvFile, const std::string& table) {

@@ -17,10 +17,21 @@
 //                            not take leaves the database as before.
 //   .indexes TABLE           the index names, one a line
 //   .count TABLE             the number of records
+//   .range TABLE INDEX FROM TO
+//                            as .dump, the records whose first field of
+//                            INDEX lies in [FROM, TO] as the index compares
+//                            (its direction and case), in index order;
+//                            FROM and TO are converted to that field's
+//                            type, a missing bound is open. A NULL lies in
+//                            no range.
+//   .filter TABLE EXPRESSION as .dump, the records for which the SQL
+//                            expression is true (a NULL is not), case
+//                            sensitive, in storage order
 // Failures are engine exceptions or std::runtime_error with the message the
 // shell prints.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -35,6 +46,12 @@ void PrintSchema(TVRXLocalSession& session, const std::string& table, std::ostre
 void DumpRecords(TVRXLocalSession& session, const std::string& table, std::ostream& out);
 void PrintIndexes(TVRXLocalSession& session, const std::string& table, std::ostream& out);
 void PrintCount(TVRXLocalSession& session, const std::string& table, std::ostream& out);
+// `from`/`to` empty = open bound.
+void DumpRange(TVRXLocalSession& session, const std::string& table, const std::string& index,
+               const std::optional<std::string>& from, const std::optional<std::string>& to,
+               std::ostream& out);
+void DumpFiltered(TVRXLocalSession& session, const std::string& table,
+                  const std::string& expression, std::ostream& out);
 // Returns the number of records appended.
 int64_t ImportCsv(TVRXLocalSession& session, const std::string& csvFile, const std::string& table);
 

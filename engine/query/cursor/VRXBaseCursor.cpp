@@ -6,6 +6,7 @@
 
 #include "engine/base/VRXExcept.h"
 #include "engine/base/VRXMemory.h"
+#include "engine/query/cursor/VRXCursorFilter.h"
 #include "engine/query/cursor/VRXLocalBLOBStream.h"
 #include "engine/query/expressions/VRXExpression.h"
 #include "engine/storage/records/VRXRecord.h"
@@ -180,11 +181,72 @@ void TVRXCursor::CancelRange() {
 }
 
 void TVRXCursor::SetExtraFilter(std::unique_ptr<TVRXExpression> expression) {
-  if (expression != nullptr)
-    throw EVRXException("%s is not available in this engine yet", {"Filtering by an expression"},
-                        30534);
-  extraFilter.reset();
+  // Bound before it replaces the old one: a name that does not resolve
+  // leaves the cursor as it was.
+  if (expression != nullptr) expression->BindToCursor(this);
+  extraFilterScan_.reset();
+  extraFilter = std::move(expression);
+  WrapperOf(extraFilter.get(), extraFilterScan_);
   InvalidateRecordBitmap();
+}
+
+TVRXScanExpression* TVRXCursor::WrapperOf(TVRXExpression* expression,
+                                          std::unique_ptr<TVRXCursorFilter>& wrapper) {
+  if (expression == nullptr) {
+    wrapper.reset();
+    return nullptr;
+  }
+  if (wrapper == nullptr || &wrapper->Expression() != expression)
+    wrapper = std::make_unique<TVRXCursorFilter>(*expression, *this);
+  return wrapper.get();
+}
+
+TVRXScanExpression* TVRXCursor::FilterExpression() { return WrapperOf(filter.get(), filterScan_); }
+
+TVRXScanExpression* TVRXCursor::ExtraFilterExpression() {
+  return WrapperOf(extraFilter.get(), extraFilterScan_);
+}
+
+bool TVRXCursor::FilterCallbackAccepts(std::span<const uint8_t> record) {
+  return !onFilterRecord || onFilterRecord(filterContext, record);
+}
+
+TVRXColumnLookup TVRXCursor::FindColumn(std::string_view, std::string_view field,
+                                        TVRXExprColumn& column) const {
+  int32_t physical = physicalFieldDefs.IndexOfName(field);
+  if (physical < 0) {
+    const int32_t visible = fieldDefs.IndexOfName(field);
+    if (visible < 0 || static_cast<size_t>(visible) >= physicalOf_.size())
+      return TVRXColumnLookup::NotFound;
+    physical = physicalOf_[static_cast<size_t>(visible)];
+  }
+  const TVRXFieldDef& definition = physicalFieldDefs.Field(physical);
+  column.number = physical;
+  column.offset = definition.MemoryOffset();
+  column.declaredType = definition.DeclaredType();
+  column.storageType = definition.StorageType();
+  column.size = definition.Size();
+  return TVRXColumnLookup::Found;
+}
+
+void TVRXCursor::ReadColumn(const TVRXExprColumn& column, const void* record,
+                            TVRXVariant& value) const {
+  if (column.number < 0 || column.number >= physicalFieldDefs.Count())
+    throw EVRXException("Invalid field number - FieldNo = %d, FieldCount = %d",
+                        {column.number, physicalFieldDefs.Count()}, 10000);
+  const size_t size = static_cast<size_t>(dataSize);
+  std::span<const uint8_t> data;
+  if (record != nullptr)
+    data = {static_cast<const uint8_t*>(record), size};
+  else if (recordBuffer.size() >= size)
+    data = recordBuffer.first(size);
+  else
+    throw EVRXException("Pointer is nil", 30547);  // no record buffer to read
+  // A BLOB value is only known to be present: its data is not read yet.
+  if (GetFieldValue(value, column.number, true, data) &&
+      physicalFieldDefs.Field(column.number).IsBlob())
+    throw EVRXException("%s is not available in this engine yet",
+                        {"Reading a BLOB or MEMO field in an expression"}, 30534);
 }
 
 void TVRXCursor::SetProjection(const std::vector<std::string>& fieldNames,

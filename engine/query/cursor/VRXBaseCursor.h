@@ -17,6 +17,14 @@
 // knows the physical field it stands for. Field numbers of the field
 // access are visible numbers unless `physical` is asked for.
 //
+// Expressions: a cursor is the row that its filter, its extra filter and
+// the expressions of Locate bind to (TVRXExprRowSource): names resolve
+// among the physical fields, then among the visible fields (the physical
+// field behind an alias). Navigation tests the filter and the extra filter
+// through their TVRXCursorFilter wrappers (FilterExpression,
+// ExtraFilterExpression), which always follow the expressions held in
+// `filter` and `extraFilter`.
+//
 // Lifecycle: created closed; the caller sets Session, TableName and the
 // flags; OpenTable (then InitFieldDefs) -> navigation and editing ->
 // CloseTable; destroying a cursor closes it. A cursor is used by one thread
@@ -28,9 +36,11 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/query/cursor/VRXCursorResult.h"
+#include "engine/query/expressions/VRXExprRow.h"
 #include "engine/storage/btree/VRXBTreeIndex.h"
 #include "engine/storage/metadata/VRXConstraintDef.h"
 #include "engine/storage/metadata/VRXFieldDef.h"
@@ -40,6 +50,7 @@
 
 namespace vrx {
 
+class TVRXCursorFilter;
 class TVRXExpression;
 class TVRXLocalSession;
 class TVRXLocalBLOBStream;
@@ -54,7 +65,7 @@ struct TVRXCursorPosition {
 // The dataset's record filter: true when the record passes.
 using TVRXRecordFilter = std::function<bool(void* context, std::span<const uint8_t> record)>;
 
-class TVRXCursor : public TVRXTableCursor {
+class TVRXCursor : public TVRXTableCursor, public TVRXExprRowSource {
  public:
   TVRXCursor();
   ~TVRXCursor() override;
@@ -172,19 +183,35 @@ class TVRXCursor : public TVRXTableCursor {
   void SetRange(std::vector<uint8_t> startKey, std::vector<uint8_t> endKey, bool endExclusive,
                 bool startExclusive, int32_t endFieldCount, int32_t startFieldCount);
   void CancelRange();
+  // Binds `expression` to this cursor and makes it the extra filter;
+  // nullptr clears it. The record bitmap is rebuilt on next use.
   void SetExtraFilter(std::unique_ptr<TVRXExpression> expression);
   // The visible fields become `fieldNames` (physical names) under the
   // non-empty `aliases`; an alias already visible becomes alias_1, _2, ...
   void SetProjection(const std::vector<std::string>& fieldNames,
                      const std::vector<std::string>& aliases);
 
-  bool HasIndex() const { return indexID != -1; }
-  bool HasDistinct() const { return distinctFieldCount > 0; }
-  bool HasFilter() const {
+  bool HasFilter() const override {
     return filter != nullptr || extraFilter != nullptr || static_cast<bool>(onFilterRecord);
   }
-  bool HasRange() const { return !rangeStartKey.empty() || !rangeEndKey.empty(); }
-  bool IsRestricted() const { return HasDistinct() || HasFilter() || HasRange(); }
+
+  // --- TVRXTableCursor: the filters as navigation tests them ------------------------
+  TVRXScanExpression* FilterExpression() override;
+  TVRXScanExpression* ExtraFilterExpression() override;
+  bool HasFilterCallback() const override { return static_cast<bool>(onFilterRecord); }
+  // onFilterRecord (filterContext, record).
+  bool FilterCallbackAccepts(std::span<const uint8_t> record) override;
+
+  // --- TVRXExprRowSource ------------------------------------------------------------
+  // The table qualifier is not checked: a cursor has one table. The column
+  // is always the physical field.
+  TVRXColumnLookup FindColumn(std::string_view table, std::string_view field,
+                              TVRXExprColumn& column) const override;
+  // From the memory record `record` (nullptr: the record buffer). A BLOB or
+  // MEMO field that is not NULL raises "%s is not available in this engine
+  // yet" (30534) until BLOB streams exist, rather than reading as NULL.
+  void ReadColumn(const TVRXExprColumn& column, const void* record,
+                  TVRXVariant& value) const override;
 
   // The message a dataset shows for LastResult ("" when 0).
   std::string LastResultMessage() const;
@@ -193,7 +220,6 @@ class TVRXCursor : public TVRXTableCursor {
   // the position and the record bitmap live in TVRXTableCursor) ---------------------
   bool projectionSet = false;
   std::string indexName;
-  int32_t indexID = -1;
   bool readOnly = false;
   bool inMemory = false;
   // Dropped when the cursor closes it; no defaults and no constraints are
@@ -212,7 +238,6 @@ class TVRXCursor : public TVRXTableCursor {
   TVRXFieldDefs fieldDefs;
   TVRXIndexDefs indexDefs;
   std::vector<std::unique_ptr<TVRXLocalBLOBStream>> blobStreams;
-  TVRXIndexPositionCache positionCache;
   bool inImplicitTransaction = false;
   int32_t lastResult = 0;
   std::string lastErrorText;
@@ -221,22 +246,18 @@ class TVRXCursor : public TVRXTableCursor {
   int32_t compareSize = 0;
   int32_t bookmarkEnd = 0;
   int32_t dataSize = 0;
-  int32_t keyFieldCount = 0;
   int32_t firstFieldOffset = 0;
-  std::vector<uint8_t> keyBuffer;
   std::unique_ptr<TVRXExpression> filter;
   std::unique_ptr<TVRXExpression> extraFilter;
-  std::vector<uint8_t> rangeStartKey;
-  std::vector<uint8_t> rangeEndKey;
-  bool rangeStartExclusive = false;
-  bool rangeEndExclusive = false;
-  int32_t rangeStartFieldCount = 0;
-  int32_t rangeEndFieldCount = 0;
-  int32_t distinctFieldCount = 0;
   TVRXRecordFilter onFilterRecord;
   void* filterContext = nullptr;
 
  protected:
+  // The wrapper of `expression` kept in `wrapper`, made again when the
+  // expression was replaced; nullptr (and no wrapper) without expression.
+  TVRXScanExpression* WrapperOf(TVRXExpression* expression,
+                                std::unique_ptr<TVRXCursorFilter>& wrapper);
+
   // The record bitmap no longer holds the cursor's set of records.
   void InvalidateRecordBitmap();
   // Fills the sizes from PhysicalFieldDefs; "Record size %d exceeds the
@@ -244,6 +265,9 @@ class TVRXCursor : public TVRXTableCursor {
   void ComputeSizes();
   // Visible field `fieldNo` stands for physical field i: physicalOf_[fieldNo].
   std::vector<int32_t> physicalOf_;
+  // Navigation's view of `filter` and `extraFilter`.
+  std::unique_ptr<TVRXCursorFilter> filterScan_;
+  std::unique_ptr<TVRXCursorFilter> extraFilterScan_;
 };
 
 // A record buffer of a cursor, returned through FreeRecordBuffer when the

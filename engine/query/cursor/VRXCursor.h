@@ -10,10 +10,11 @@
 // committed until the transaction ends. The session restores the cursor's
 // position when it rolls a transaction back.
 //
-// Navigation by index, filters, distinct and ranges, record numbers,
-// Locate and FindKey, and BLOB streams raise "%s is not available in this
-// engine yet" (30534) until they are built; so does reading while any of
-// them is set, rather than ignoring it.
+// Navigation (the current index, ranges, distinct keys, filters, record
+// counts and numbers, Locate and FindKey) is the table data object's work
+// (VRXTableData.h), done under the table's lock on the cursor's state. BLOB
+// streams raise "%s is not available in this engine yet" (30534) until
+// they are built.
 #pragma once
 
 #include <cstdint>
@@ -96,10 +97,13 @@ class TVRXLocalCursor final : public TVRXCursor {
   bool SessionInTransaction() const override;
   TVRXSequenceSession& SequenceSession() override;
   std::span<uint8_t> CurrentRecordData() override;
-  bool RecordPassesFilter(std::span<const uint8_t>) override { return true; }
-  int32_t NeighbourOf(const TVRXRecordID& id, int32_t mode, TVRXRecordID& found) override;
 
   TVRXDiskTableData* TableData() const { return tableData_; }
+  // What Locate and LocateValue share: positions on the first record, in
+  // the cursor's order, that satisfies `expression` and the cursor's own
+  // restrictions and reads it into the record buffer (bookmark included);
+  // false leaves the position as it was.
+  bool LocateBy(TVRXScanExpression& expression);
 
  private:
   TVRXLocalSession& RequireSession() const;
@@ -111,8 +115,9 @@ class TVRXLocalCursor final : public TVRXCursor {
   template <typename Request>
   void TableRequest(Request&& request);
   [[noreturn]] void NotAvailable(const char* operation) const;
-  // Reading in the current order is storage order only for now.
-  void RequireStorageOrder() const;
+  // Positions the cursor as a navigation result says and marks its record
+  // buffer's bookmark.
+  void TakeNavigationResult(int32_t result);
   // Reads record `id` into `record` (DataSize bytes); false when gone.
   bool FetchRecord(const TVRXRecordID& id, std::span<uint8_t> record);
 

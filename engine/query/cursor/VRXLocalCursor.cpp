@@ -24,13 +24,6 @@ void TVRXLocalCursor::NotAvailable(const char* operation) const {
   throw EVRXException("%s is not available in this engine yet", {operation}, 30534);
 }
 
-void TVRXLocalCursor::RequireStorageOrder() const {
-  if (HasIndex()) NotAvailable("Navigation along an index");
-  if (HasDistinct()) NotAvailable("Distinct navigation");
-  if (HasFilter()) NotAvailable("Filtering");
-  if (HasRange()) NotAvailable("A range");
-}
-
 TVRXLocalSession& TVRXLocalCursor::RequireSession() const {
   if (session == nullptr) throw EVRXException("Pointer is nil", 30540);
   return *session;
@@ -244,32 +237,7 @@ int64_t TVRXLocalCursor::GetLastAutoincValue(int32_t physicalFieldNo) {
   return RequireTable().GetSequenceLastValue(physicalFieldNo, RequireSession());
 }
 
-// --- operations still to be built ------------------------------------------------------------
-
-void TVRXLocalCursor::SetRecNo(int64_t) { NotAvailable("Positioning by record number"); }
-int64_t TVRXLocalCursor::GetRecNo() { NotAvailable("Record numbers"); }
-
-void TVRXLocalCursor::SetDistinct(const std::vector<std::string>&, const std::vector<std::string>&,
-                                  const std::vector<std::string>&) {
-  NotAvailable("Distinct navigation");
-}
-
-void TVRXLocalCursor::SetFilter(const std::string&, bool, bool) { NotAvailable("Filtering"); }
-
-void TVRXLocalCursor::ClearFilter() {
-  filter.reset();
-  InvalidateRecordBitmap();
-}
-
-bool TVRXLocalCursor::Locate(const std::string&, const std::vector<TVRXVariant>&, bool, bool) {
-  NotAvailable("Locate");
-}
-
-bool TVRXLocalCursor::FindKey(int32_t) { NotAvailable("FindKey"); }
-
-bool TVRXLocalCursor::LocateValue(const std::string&, int32_t, const TVRXVariant&) {
-  NotAvailable("LocateValue");
-}
+// --- BLOB streams, still to be built ---------------------------------------------------------
 
 TVRXLocalBLOBStream* TVRXLocalCursor::OpenBlob(bool, bool, int32_t, int32_t fieldNo) {
   PhysicalFieldNo(fieldNo);

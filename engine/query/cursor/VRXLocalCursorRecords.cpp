@@ -46,52 +46,68 @@ bool TVRXLocalCursor::FetchRecord(const TVRXRecordID& id, std::span<uint8_t> rec
 }
 
 int64_t TVRXLocalCursor::GetRecordCount() {
-  RequireStorageOrder();
-  return RequireTable().GetTotalRecordCount(*this);
+  TVRXDiskTableData& table = RequireTable();
+  TableAccess access(*this);
+  return table.GetRecordCount(*this);
+}
+
+void TVRXLocalCursor::TakeNavigationResult(int32_t result) {
+  if (result != TVRXReadRequest::kFound) return;
+  if (recordBuffer.size() >= static_cast<size_t>(recordBufferSize)) {
+    StoreRecordID(recordBuffer.data() + dataSize, currentRecordID);
+    recordBuffer[static_cast<size_t>(bookmarkEnd)] = 0;
+  }
 }
 
 int32_t TVRXLocalCursor::GetRecord(int32_t mode) {
-  RequireStorageOrder();
   TVRXDiskTableData& table = RequireTable();
-  TVRXReadRequest request;
-  request.mode = mode;
-  request.recordID = currentRecordID;
-  request.beforeFirst = atBOF;
-  request.afterLast = atEOF;
-  request.record = CurrentRecordData();
   TableAccess access(*this);
-  table.ReadStorageOrder(*this, request);
-  switch (request.result) {
-    case TVRXReadRequest::kFound:
-      currentRecordID = request.recordID;
-      atBOF = false;
-      atEOF = false;
-      if (recordBuffer.size() >= static_cast<size_t>(recordBufferSize)) {
-        StoreRecordID(recordBuffer.data() + dataSize, currentRecordID);
-        recordBuffer[static_cast<size_t>(bookmarkEnd)] = 0;
-      }
-      break;
-    case TVRXReadRequest::kNoneBefore:
-      atBOF = true;
-      atEOF = false;
-      break;
-    case TVRXReadRequest::kNoneAfter:
-      atBOF = false;
-      atEOF = true;
-      break;
-    default:
-      break;
-  }
-  return request.result;
+  const int32_t result = table.GetRecord(*this, mode, false);
+  TakeNavigationResult(result);
+  return result;
 }
 
-int32_t TVRXLocalCursor::NeighbourOf(const TVRXRecordID& id, int32_t mode, TVRXRecordID& found) {
-  TVRXReadRequest request;
-  request.mode = mode;
-  request.recordID = id;
-  RequireTable().ReadStorageOrder(*this, request);
-  if (request.result == TVRXReadRequest::kFound) found = request.recordID;
-  return request.result;
+void TVRXLocalCursor::SetRecNo(int64_t recNo) {
+  TVRXDiskTableData& table = RequireTable();
+  TableAccess access(*this);
+  table.SetRecNo(*this, recNo);
+}
+
+int64_t TVRXLocalCursor::GetRecNo() {
+  TVRXDiskTableData& table = RequireTable();
+  TableAccess access(*this);
+  return table.GetRecNo(*this);
+}
+
+bool TVRXLocalCursor::FindKey(int32_t comparison) {
+  TVRXDiskTableData& table = RequireTable();
+  TableAccess access(*this);
+  const bool found = table.FindKeyRecord(*this, comparison);
+  if (found) TakeNavigationResult(TVRXReadRequest::kFound);
+  return found;
+}
+
+bool TVRXLocalCursor::LocateBy(TVRXScanExpression& expression) {
+  TVRXDiskTableData& table = RequireTable();
+  TableAccess access(*this);
+  const bool found = table.LocateRecord(*this, expression);
+  if (found) TakeNavigationResult(TVRXReadRequest::kFound);
+  return found;
+}
+
+void TVRXLocalCursor::SetDistinct(const std::vector<std::string>& fieldNames,
+                                  const std::vector<std::string>& directions,
+                                  const std::vector<std::string>& cases) {
+  if (fieldNames.empty()) {
+    distinctFieldCount = 0;
+    InvalidateRecordBitmap();
+    return;
+  }
+  std::string name;
+  CreateSortIndex(fieldNames, directions, name, cases);
+  SetIndex(name);
+  distinctFieldCount = static_cast<int32_t>(fieldNames.size());
+  InvalidateRecordBitmap();
 }
 
 void TVRXLocalCursor::Edit() {

@@ -346,6 +346,7 @@ const TVRXVariant& TVRXExprNodeBoolean::GetValue() {
       const bool stopOn = operator_ == eoOr;
       bool sawNull = false;
       for (auto& child : children_) {
+        if (child->Detached() && operator_ == eoAnd) continue;  // the index range holds it
         const TVRXVariant& v = child->GetValue();
         if (v.IsNull()) {
           sawNull = true;

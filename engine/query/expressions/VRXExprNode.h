@@ -119,6 +119,12 @@ class TVRXExprNode {
   void SetCaseInsensitive(bool on) { caseInsensitive_ = on; }
   bool Partial() const { return partial_; }
   void SetPartial(bool on) { partial_ = on; }
+  // Set while an index range enforces the node during a scan: an AND
+  // passes over a detached child, a detached root reads as true
+  // (TVRXExpression). Only the root or a child of the root AND is ever
+  // detached.
+  bool Detached() const { return detached_; }
+  void SetDetached(bool on) { detached_ = on; }
 
   // Called after binding; the base prepares the children.
   virtual void Prepare();
@@ -169,6 +175,7 @@ class TVRXExprNode {
   TVRXVariant value_;
   bool caseInsensitive_ = false;
   bool partial_ = false;
+  bool detached_ = false;
   int32_t depth_ = 1;
 };
 

@@ -120,6 +120,12 @@ void TVRXExpression::BuildLocateValue(TVRXExprRowSource* cursor, std::string_vie
 
 const TVRXVariant* TVRXExpression::GetValue(bool keepNull) {
   if (!root_) return nullptr;
+  if (root_->Detached()) {
+    // An index range enforces the whole condition for this scan.
+    result_.Clear(TVRXBaseFieldType::Logical);
+    result_.SetAsLogical(true);
+    return &result_;
+  }
   const TVRXVariant& v = root_->GetValue();
   if (v.IsNull() && !keepNull) {
     result_.Clear(TVRXBaseFieldType::Logical);
@@ -170,8 +176,14 @@ TVRXAdvancedFieldType TVRXExpression::GetDataType() {
 int32_t TVRXExpression::GetDataSize() { return root_ ? root_->GetDataSize() : 0; }
 
 bool TVRXExpression::IsEmpty() const {
-  return !root_ ||
-         (dynamic_cast<const TVRXExprNodeBoolean*>(root_.get()) != nullptr && root_->ChildCount() == 0);
+  if (!root_ || root_->Detached()) return true;
+  if (dynamic_cast<const TVRXExprNodeBoolean*>(root_.get()) == nullptr) return false;
+  if (root_->ChildCount() == 0) return true;
+  // A root AND whose conjuncts are all detached tests nothing.
+  if (root_->Operator() != eoAnd) return false;
+  for (int32_t i = 0; i < root_->ChildCount(); ++i)
+    if (!root_->Child(i).Detached()) return false;
+  return true;
 }
 
 bool TVRXExpression::IsFieldReference() const {

@@ -72,7 +72,7 @@ class TVRXExpression {
                         const TVRXVariant& value, uint8_t op);
 
   // The root's value; nullptr for an empty expression. Unless `keepNull`,
-  // a NULL result reads as false.
+  // a NULL result reads as false; a detached root reads as true.
   const TVRXVariant* GetValue(bool keepNull = false);
   // "Value is Null" for an empty expression.
   bool IsTrue();
@@ -90,7 +90,8 @@ class TVRXExpression {
   TVRXAdvancedFieldType GetDataType();
   int32_t GetDataSize();
 
-  // No root, or a boolean root without children.
+  // No root, or a boolean root without children; also while the root, or
+  // every conjunct of a root AND, is detached (TVRXExprNode::Detached).
   bool IsEmpty() const;
   bool IsFieldReference() const;
   // Table qualifier and name of a field root; "Node is not field" otherwise.

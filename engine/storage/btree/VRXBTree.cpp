@@ -885,6 +885,29 @@ void TVRXBTree::ForEach(int32_t sessionID,
   }
 }
 
+void TVRXBTree::ForEachBetween(
+    int32_t sessionID, const TVRXKeyPath& first, const TVRXKeyPath& last,
+    const std::function<bool(const uint8_t*, const uint8_t*)>& visit) {
+  if (first.Empty() || last.Empty()) return;
+  Impl impl(*this, sessionID);
+  int32_t pageNo = first.Leaf().PageNo;
+  int32_t entry = first.Leaf().EntryIndex;
+  const int32_t lastPage = last.Leaf().PageNo;
+  std::unordered_set<int32_t> visited;  // a chain that loops would never end
+  while (pageNo != -1) {
+    if (!visited.insert(pageNo).second)
+      throw EVRXException("Index error: invalid page number", 20070);
+    TVRXPageGuard page = impl.Fetch(pageNo);
+    const Node n = impl.View(page);
+    const int32_t end = pageNo == lastPage ? std::min(n.Count(), last.Leaf().EntryIndex + 1) : n.Count();
+    for (int32_t i = std::max(entry, 0); i < end; ++i)
+      if (!visit(n.Entry(i), n.Entry(i) + keys_.KeySize())) return;
+    if (pageNo == lastPage) return;
+    pageNo = n.Next();
+    entry = 0;
+  }
+}
+
 int64_t TVRXBTree::Count(int32_t sessionID) {
   int64_t count = 0;
   Impl impl(*this, sessionID);

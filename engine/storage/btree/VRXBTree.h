@@ -171,6 +171,11 @@ class TVRXBTree {
   // Every entry in order until `visit` answers false.
   void ForEach(int32_t sessionID,
                const std::function<bool(const uint8_t* key, const uint8_t* value)>& visit);
+  // The entries from `first` to `last` (both included; positions of this
+  // tree, first not after last) in order until `visit` answers false, one
+  // leaf fetched at a time along the leaf chain.
+  void ForEachBetween(int32_t sessionID, const TVRXKeyPath& first, const TVRXKeyPath& last,
+                      const std::function<bool(const uint8_t* key, const uint8_t* value)>& visit);
   // Number of entries (walks the leaf chain).
   int64_t Count(int32_t sessionID);
 

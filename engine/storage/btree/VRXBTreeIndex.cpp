@@ -200,8 +200,10 @@ TVRXRecordID TVRXBTreeRecordIndex::GetRecordIDByNumber(int32_t sessionID, int64_
   return RecordIDAt(sessionID, path);
 }
 
-void TVRXBTreeRecordIndex::ApplyDistinct(int32_t sessionID, TVRXIndexRecordSet& records) {
+void TVRXBTreeRecordIndex::ApplyDistinct(int32_t sessionID, TVRXIndexRecordSet& records,
+                                         int32_t partsInUse) {
   CheckTree(20121);
+  TVRXPartsInUseScope scope(*keys_, partsInUse);
   std::vector<uint8_t> lastKept;
   std::vector<uint8_t> lastRecord;
   std::vector<uint8_t> record;

@@ -137,7 +137,10 @@ class TVRXIndex {
   // "Cannot retreive record from empty index" (20074), "Cannot set RecNo
   // greater than RecordCount" (20075).
   virtual TVRXRecordID GetRecordIDByNumber(int32_t sessionID, int64_t number) = 0;
-  virtual void ApplyDistinct(int32_t sessionID, TVRXIndexRecordSet& records) = 0;
+  // Keeps, of every run of members whose first `partsInUse` key parts are
+  // equal (0 = all), the first in index order.
+  virtual void ApplyDistinct(int32_t sessionID, TVRXIndexRecordSet& records,
+                             int32_t partsInUse = 0) = 0;
   virtual std::unique_ptr<TVRXIndexScanState> CreateScanState() = 0;
   virtual void FreeScanState(std::unique_ptr<TVRXIndexScanState>& state) = 0;
   // One step of a condition scan; false when the scan has ended. "Pointer
@@ -201,7 +204,8 @@ class TVRXBTreeRecordIndex : public TVRXIndex, private TVRXBTreeTieResolver {
   int64_t GetRecordNumber(int32_t sessionID, const TVRXRecordID& id,
                           std::span<const uint8_t> record) override;
   TVRXRecordID GetRecordIDByNumber(int32_t sessionID, int64_t number) override;
-  void ApplyDistinct(int32_t sessionID, TVRXIndexRecordSet& records) override;
+  void ApplyDistinct(int32_t sessionID, TVRXIndexRecordSet& records,
+                     int32_t partsInUse = 0) override;
   std::unique_ptr<TVRXIndexScanState> CreateScanState() override;
   void FreeScanState(std::unique_ptr<TVRXIndexScanState>& state) override;
   bool ScanNext(int32_t sessionID, bool restart, TVRXIndexScanState* state, TVRXRecordID& id,

@@ -453,15 +453,44 @@ int64_t TVRXDiskTableData::GetSequenceLastValue(int32_t fieldNo, TVRXSequenceSes
   return fieldManager_->GetSequenceLastValue(session, fieldNo);
 }
 
-void TVRXDiskTableData::ReadStorageOrder(TVRXTableCursor& cursor, TVRXReadRequest& request) {
+TVRXBTreeRecordIndex& TVRXDiskTableData::RecordIndex(int32_t indexID) {
+  RequireOpen(30527);
+  auto* index = dynamic_cast<TVRXBTreeIndexObject*>(&indexManager_->GetIndex(indexID));
+  if (index == nullptr) throw EVRXException("Pointer is nil", 30564);
+  return index->Index();
+}
+
+void TVRXDiskTableData::StepStorageOrder(int32_t sessionID, TVRXReadRequest& request) {
   TVRXTableLock hold(*this);
   RequireOpen(30527);
-  diskRecords_->ReadRecord(cursor.CursorSessionID(), request);
+  diskRecords_->ReadRecord(sessionID, request);
+}
+
+bool TVRXDiskTableData::FetchRecord(int32_t sessionID, const TVRXRecordID& id,
+                                    std::span<uint8_t> record) {
+  return diskRecords_ != nullptr && diskRecords_->FetchRecord(sessionID, id, record);
 }
 
 // --- record writes ----------------------------------------------------------------------------------
 
+bool TVRXDiskTableData::BitmapValid(const TVRXTableCursor& cursor) const {
+  return cursor.recordBitmap != nullptr && cursor.recordBitmap->Active() &&
+         !cursor.recordBitmap->IsStale(recordManager_->ChangeCounter());
+}
+
+void TVRXDiskTableData::KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id, bool member,
+                                   bool wasValid) {
+  TVRXRecordBitmap* bitmap = cursor.recordBitmap;
+  if (bitmap == nullptr || !bitmap->Active()) return;
+  bitmap->SetRecord(id, member);
+  cursor.bitmapOrderValid = false;
+  // A distinct set may lose or gain a group's first record: rebuilt.
+  if (wasValid && !cursor.HasDistinct()) bitmap->SetChangeCounter(recordManager_->ChangeCounter());
+}
+
 void TVRXDiskTableData::UndoFailedWrite(TVRXTableCursor& cursor) {
+  // The bitmap may hold the failed write's record: built again when asked.
+  if (cursor.recordBitmap != nullptr) cursor.recordBitmap->Reset();
   if (cursor.SessionInTransaction()) return;
   try {
     Rollback(cursor.CursorSessionID(), false);
@@ -476,14 +505,14 @@ bool TVRXDiskTableData::InsertRecord(TVRXTableCursor& cursor) {
   const int32_t sessionID = cursor.CursorSessionID();
   const std::span<uint8_t> record = cursor.CurrentRecordData();
   TVRXRecordID id;
+  const bool bitmapValid = BitmapValid(cursor);
   if (!recordManager_->InsertRecord(sessionID, record, id)) {
     UndoFailedWrite(cursor);
     return false;
   }
   try {
-    if (cursor.recordBitmap != nullptr && cursor.recordBitmap->Active())
-      cursor.recordBitmap->SetRecord(id, cursor.RecordPassesFilter(record));
     indexManager_->InsertKeys(sessionID, record, id);
+    KeepBitmap(cursor, id, AcceptRecord(cursor, record), bitmapValid);
     cursor.atBOF = false;
     cursor.atEOF = false;
     cursor.currentRecordID = id;
@@ -505,14 +534,14 @@ bool TVRXDiskTableData::UpdateRecord(TVRXTableCursor& cursor) {
   const TVRXRecordID id = cursor.currentRecordID;
   std::vector<uint8_t> old(static_cast<size_t>(recordManager_->MemoryRecordSize()));
   if (!diskRecords_->FetchRecord(sessionID, id, old)) return false;
+  const bool bitmapValid = BitmapValid(cursor);
   try {
     indexManager_->UpdateKeys(sessionID, old, record, id);
     if (!recordManager_->UpdateRecord(sessionID, record, id)) {
       UndoFailedWrite(cursor);
       return false;
     }
-    if (cursor.recordBitmap != nullptr && cursor.recordBitmap->Active())
-      cursor.recordBitmap->SetRecord(id, cursor.RecordPassesFilter(record));
+    KeepBitmap(cursor, id, AcceptRecord(cursor, record), bitmapValid);
     WriteCounters(sessionID);
     Commit(sessionID, cursor.SessionInTransaction());
   } catch (...) {
@@ -531,8 +560,9 @@ bool TVRXDiskTableData::DeleteRecord(TVRXTableCursor& cursor) {
   std::vector<uint8_t> old(static_cast<size_t>(recordManager_->MemoryRecordSize()));
   if (!diskRecords_->FetchRecord(sessionID, id, old)) return false;
   TVRXRecordID neighbour;
-  bool hasNeighbour = cursor.NeighbourOf(id, TVRXReadRequest::kNext, neighbour) == 0;
-  if (!hasNeighbour) hasNeighbour = cursor.NeighbourOf(id, TVRXReadRequest::kPrior, neighbour) == 0;
+  bool hasNeighbour = NeighbourInCursorOrder(cursor, id, true, neighbour);
+  if (!hasNeighbour) hasNeighbour = NeighbourInCursorOrder(cursor, id, false, neighbour);
+  const bool bitmapValid = BitmapValid(cursor);
   try {
     FreeRecordBlobs(cursor.CurrentRecordData());
     indexManager_->DeleteKeys(sessionID, old, id);
@@ -546,8 +576,8 @@ bool TVRXDiskTableData::DeleteRecord(TVRXTableCursor& cursor) {
     UndoFailedWrite(cursor);
     throw;
   }
-  if (cursor.recordBitmap != nullptr && cursor.recordBitmap->Active())
-    cursor.recordBitmap->SetRecord(id, false);
+  KeepBitmap(cursor, id, false, bitmapValid);
+  cursor.positionCache.Invalidate();
   if (hasNeighbour) {
     cursor.currentRecordID = neighbour;
     cursor.atBOF = false;

@@ -88,9 +88,9 @@ class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecord
   // The database rolled the session back: the counters are read again.
   void Rollback(int32_t sessionID) override;
 
-  // One step in storage order (the record manager's navigation) for the
-  // cursor's session, under the table's lock.
-  void ReadStorageOrder(TVRXTableCursor& cursor, TVRXReadRequest& request);
+  TVRXBTreeRecordIndex& RecordIndex(int32_t indexID) override;
+  void StepStorageOrder(int32_t sessionID, TVRXReadRequest& request) override;
+  bool FetchRecord(int32_t sessionID, const TVRXRecordID& id, std::span<uint8_t> record) override;
 
   // TVRXIndexRecordSource: the table's records as its indexes read them.
   bool ReadRecord(int32_t sessionID, const TVRXRecordID& id, std::span<uint8_t> record) override;
@@ -119,6 +119,10 @@ class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecord
   void ReloadMetadata(int32_t sessionID);
   // Undo of a failed record write outside a transaction.
   void UndoFailedWrite(TVRXTableCursor& cursor);
+  // Keeps the writing cursor's record bitmap valid across its own write
+  // when it was valid before: the record's bit is set as it passes now.
+  void KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id, bool member, bool wasValid);
+  bool BitmapValid(const TVRXTableCursor& cursor) const;
   void CheckInvariants() const;
 
   TVRXDiskDatabaseData& disk_;

@@ -11,10 +11,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "engine/storage/btree/VRXBTreeIndex.h"
 #include "engine/storage/metadata/VRXMetadataServices.h"
 #include "engine/storage/records/VRXRecordBitmap.h"
 #include "engine/storage/records/VRXRecordID.h"
+#include "engine/storage/tables/VRXScanConditions.h"
 
 namespace vrx {
 
@@ -30,12 +33,20 @@ class TVRXTableCursor {
   // The record data of the record buffer (the memory record), empty when
   // the cursor has no buffer.
   virtual std::span<uint8_t> CurrentRecordData() = 0;
-  // True when the record passes the cursor's filter (kept in its record
-  // bitmap).
-  virtual bool RecordPassesFilter(std::span<const uint8_t> record) = 0;
-  // One step of the cursor's own navigation from `id` (mode 1 next, 2
-  // prior) without moving the cursor; the navigation result (0 found).
-  virtual int32_t NeighbourOf(const TVRXRecordID& id, int32_t mode, TVRXRecordID& found) = 0;
+  // The cursor's filter and extra filter as navigation tests them; null
+  // when not set.
+  virtual TVRXScanExpression* FilterExpression() = 0;
+  virtual TVRXScanExpression* ExtraFilterExpression() = 0;
+  // The caller's record filter: whether one is set, and its answer.
+  virtual bool HasFilterCallback() const = 0;
+  virtual bool FilterCallbackAccepts(std::span<const uint8_t> record) = 0;
+
+  bool HasIndex() const { return indexID != -1; }
+  bool HasDistinct() const { return distinctFieldCount > 0; }
+  bool HasRange() const { return !rangeStartKey.empty() || !rangeEndKey.empty(); }
+  // A filter, an extra filter or a record filter is set.
+  virtual bool HasFilter() const = 0;
+  bool IsRestricted() const { return HasDistinct() || HasFilter() || HasRange(); }
 
   std::string tableName;
   // Asks for exclusive access when opening.
@@ -52,6 +63,29 @@ class TVRXTableCursor {
   bool atEOF = false;
   // The cursor's record bitmap; null when it keeps none.
   TVRXRecordBitmap* recordBitmap = nullptr;
+  // The bitmap's members in the order of the cursor's index, filled with
+  // the bitmap of a restricted cursor that has an index (record numbers).
+  std::vector<TVRXRecordID> bitmapOrder;
+  bool bitmapOrderValid = false;
+
+  // --- what navigation follows ---------------------------------------------------------
+  // The current index (-1: storage order) and the last position on it.
+  int32_t indexID = -1;
+  TVRXIndexPositionCache positionCache;
+  // Key search: a memory record holding the key values, and how many
+  // leading fields of the current index they fix.
+  std::vector<uint8_t> keyBuffer;
+  int32_t keyFieldCount = 0;
+  // The range over the current index: memory records holding the bound
+  // values (empty = open), over how many leading key fields.
+  std::vector<uint8_t> rangeStartKey;
+  std::vector<uint8_t> rangeEndKey;
+  bool rangeStartExclusive = false;
+  bool rangeEndExclusive = false;
+  int32_t rangeStartFieldCount = 0;
+  int32_t rangeEndFieldCount = 0;
+  // Leading index fields whose equal values navigation skips (0 = off).
+  int32_t distinctFieldCount = 0;
 };
 
 }  // namespace vrx

@@ -200,11 +200,6 @@ std::string TVRXBaseTableData::GetSortIndex(TVRXTableCursor& cursor,
 
 void TVRXBaseTableData::ReleaseRecordData(std::span<uint8_t> record) { FreeRecordBlobs(record); }
 
-int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor&, int32_t, bool) {
-  NotAvailable("navigation by GetRecord");
-}
-bool TVRXBaseTableData::LocateRecord(TVRXTableCursor&) { NotAvailable("LocateRecord"); }
-bool TVRXBaseTableData::FindKeyRecord(TVRXTableCursor&, int32_t) { NotAvailable("FindKeyRecord"); }
 void TVRXBaseTableData::WriteBlobToRecord(TVRXTableCursor&, int32_t) {
   NotAvailable("writing BLOB values");
 }
@@ -218,8 +213,6 @@ void TVRXBaseTableData::FreeRecordBlobs(std::span<uint8_t> record) {
 void TVRXBaseTableData::CreateBlobStream(TVRXTableCursor&, int32_t, int32_t) {
   NotAvailable("BLOB streams");
 }
-void TVRXBaseTableData::SetRecNo(TVRXTableCursor&, int64_t) { NotAvailable("SetRecNo"); }
-int64_t TVRXBaseTableData::GetRecNo(TVRXTableCursor&) { NotAvailable("GetRecNo"); }
 
 int64_t TVRXBaseTableData::GetSequenceLastValue(int32_t, TVRXSequenceSession&) { return 0; }
 

@@ -9,10 +9,11 @@
 // cursors of several sessions share the object. The cursor passed in
 // supplies the session and its transaction state (VRXTableCursor.h).
 //
-// Slots that belong to record navigation (GetRecord, LocateRecord,
-// FindKeyRecord, SetRecNo, GetRecNo) and to BLOB values (WriteBlobToRecord,
+// Record navigation (GetRecord, LocateRecord, FindKeyRecord, record counts
+// and numbers) works for every variant through RecordIndex,
+// StepStorageOrder and FetchRecord. The BLOB slots (WriteBlobToRecord,
 // CreateBlobStream) have their final signatures and raise "Table '%s': %s
-// is not available in this engine yet" (30525) until those parts exist.
+// is not available in this engine yet" (30525) until that part exists.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/btree/VRXBTreeIndex.h"
 #include "engine/storage/catalog/VRXDatabaseData.h"
 #include "engine/storage/metadata/VRXConstraintManager.h"
 #include "engine/storage/metadata/VRXFieldManager.h"
@@ -77,9 +79,42 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   virtual int64_t RecordIDToPosition(const TVRXRecordID& id) = 0;
   virtual TVRXRecordID PositionToRecordID(int64_t position) = 0;
   virtual void ReleaseRecordData(std::span<uint8_t> record);
+  // --- record navigation (VRXTableNavigation.cpp) ----------------------------------
+  // The current (0), next (1) or prior (2) record in the cursor's order,
+  // passing its range, filters and distinct setting, read into the
+  // cursor's record data; the cursor's position follows. 0 read, 1 before
+  // first, 2 after last, 3 no record (the current one is gone or no longer
+  // passes).
   virtual int32_t GetRecord(TVRXTableCursor& cursor, int32_t mode, bool reloadCounters);
-  virtual bool LocateRecord(TVRXTableCursor& cursor);
+  // Positions on the first record, in the cursor's order, that satisfies
+  // `expression` and the cursor's restrictions, and reads it; false leaves
+  // the position as it was.
+  virtual bool LocateRecord(TVRXTableCursor& cursor, TVRXScanExpression& expression);
+  // As LocateRecord for the first record whose leading keyFieldCount key
+  // fields of the current index compare with the cursor's key buffer by
+  // `comparison` (1 "=", 2 "<", 3 ">", 4 "<=", 5 ">="). "No active index is
+  // set for Key search. Set Table.IndexName to the index on search fields."
+  // (30558) without a current index.
   virtual bool FindKeyRecord(TVRXTableCursor& cursor, int32_t comparison);
+  // The records that pass the cursor's restrictions (the session's record
+  // count for an unrestricted cursor).
+  virtual int64_t GetRecordCount(TVRXTableCursor& cursor);
+  // Record numbers from 1 in the cursor's order; -1 at either end or for an
+  // empty table. SetRecNo clamps to the count; an empty table leaves the
+  // position as it is.
+  virtual void SetRecNo(TVRXTableCursor& cursor, int64_t recNo);
+  virtual int64_t GetRecNo(TVRXTableCursor& cursor);
+  // The record passes the cursor's range, filter, extra filter and record
+  // filter.
+  bool AcceptRecord(TVRXTableCursor& cursor, std::span<const uint8_t> record);
+  // How many records navigation has read since the object was made: what
+  // shows that a search answered from an index read no record it did not
+  // need.
+  int64_t RecordsReadByNavigation() const { return recordsRead_; }
+  // The record after (before) `id` in the cursor's order among those that
+  // pass its restrictions, without moving the cursor.
+  bool NeighbourInCursorOrder(TVRXTableCursor& cursor, const TVRXRecordID& id, bool forward,
+                              TVRXRecordID& found);
   virtual void WriteBlobToRecord(TVRXTableCursor& cursor, int32_t fieldNo);
   virtual void FreeBlobField(std::span<uint8_t> record, int32_t fieldNo);
   virtual void FreeRecordBlobs(std::span<uint8_t> record);
@@ -87,8 +122,6 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   virtual bool InsertRecord(TVRXTableCursor& cursor) = 0;
   virtual bool DeleteRecord(TVRXTableCursor& cursor) = 0;
   virtual bool UpdateRecord(TVRXTableCursor& cursor) = 0;
-  virtual void SetRecNo(TVRXTableCursor& cursor, int64_t recNo);
-  virtual int64_t GetRecNo(TVRXTableCursor& cursor);
   virtual TVRXRecordID GetRecordIDByNumber(TVRXTableCursor& cursor, int64_t number) = 0;
   virtual int64_t GetRecordNumber(TVRXTableCursor& cursor) = 0;
   virtual int64_t GetTotalRecordCount(TVRXTableCursor& cursor) = 0;
@@ -117,7 +150,22 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   TVRXBaseConstraintManager* ConstraintManager() const { return constraintManager_.get(); }
   TVRXBaseRecordManager* RecordManager() const { return recordManager_.get(); }
 
+  // --- what navigation reads through ------------------------------------------------
+  // The record index of an index ID; "Index not found" style errors of the
+  // index manager for an unknown ID.
+  virtual TVRXBTreeRecordIndex& RecordIndex(int32_t indexID) = 0;
+  // One step in storage order for the session.
+  virtual void StepStorageOrder(int32_t sessionID, TVRXReadRequest& request) = 0;
+  // Reads a record as the session sees it; false when there is none.
+  virtual bool FetchRecord(int32_t sessionID, const TVRXRecordID& id,
+                           std::span<uint8_t> record) = 0;
+
  protected:
+  // The cursor's record bitmap, rebuilt when it is not valid for the
+  // table's change counter; its members in the current index's order.
+  TVRXRecordBitmap& ValidBitmap(TVRXTableCursor& cursor);
+  const std::vector<TVRXRecordID>& BitmapInIndexOrder(TVRXTableCursor& cursor);
+
   // Raises the "not available" error of a slot.
   [[noreturn]] void NotAvailable(const char* operation) const;
   // "Pointer is nil" with `nativeError` while the table is closed.
@@ -138,6 +186,7 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   ObjectIDCounter objectIDs_;
   bool tempFilesDisabled_ = false;
   std::vector<TVRXTableCursor*> cursors_;
+  int64_t recordsRead_ = 0;
   // Declared in the order they depend on each other: freed in reverse.
   std::unique_ptr<TVRXBaseFieldManager> fieldManager_;
   std::unique_ptr<TVRXBaseIndexManager> indexManager_;

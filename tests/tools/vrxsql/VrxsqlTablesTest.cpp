@@ -1,12 +1,14 @@
 // vrxsql's table commands run as the built program: .import creating a
 // table from a CSV file and appending to it in one transaction, .schema,
 // .dump with its escapes, .count and .indexes; CSV files that are refused
-// leave the database as it was.
+// leave the database as it was; .range along ascending, descending and
+// non-unique indexes and .filter with NULLs, with and without an index.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,192 @@ TEST(VrxsqlTablesTest, WrongUseIsOneErrorLine) {
     EXPECT_EQ(run.code, 1) << c.arguments;
     EXPECT_EQ(run.err, c.error) << c.arguments;
   }
+}
+
+// `command` as one word for /bin/sh.
+std::string Quoted(const std::string& command) {
+  std::string quoted = "'";
+  for (char c : command) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Table Hraci made through a cursor: ID INTEGER with a unique index, Stul
+// SMALLINT leading a plain index (Stul, ID DESC) with equal Stul values and
+// a NULL, Jmeno STRING(4) with a descending case-insensitive index, Body
+// INTEGER without an index. Storage order is the order of kPlayerRows.
+const std::vector<std::vector<std::optional<std::string>>> kPlayerRows = {
+    {"1", "2", "Petr", "4"}, {"2", "1", "anna", std::nullopt}, {"3", std::nullopt, "Eva", "8"},
+    {"4", "2", "Olga", "2"}, {"5", "3", std::nullopt, "6"},    {"6", "1", "Ivan", "8"},
+};
+const char* const kPlayerLines[] = {
+    "",  // records are numbered from 1
+    "1\t2\tPetr\t4\n",
+    "2\t1\tanna\t\\N\n",
+    "3\t\\N\tEva\t8\n",
+    "4\t2\tOlga\t2\n",
+    "5\t3\t\\N\t6\n",
+    "6\t1\tIvan\t8\n",
+};
+
+std::string PlayerLines(const std::vector<int>& ids) {
+  std::string lines;
+  for (int id : ids) lines += kPlayerLines[id];
+  return lines;
+}
+
+void MakePlayers(const std::string& name) {
+  pelvaro::test::CreateDatabaseFile(name);
+  TVRXLocalSession session;
+  pelvaro::test::ConnectSession(session, name);
+  TVRXFieldDefs fields;
+  fields.AddField("ID", TVRXAdvancedFieldType::Integer);
+  fields.AddField("Stul", TVRXAdvancedFieldType::SmallInt);
+  fields.AddField("Jmeno", TVRXAdvancedFieldType::String, 4);
+  fields.AddField("Body", TVRXAdvancedFieldType::Integer);
+  TVRXIndexDefs indexes;
+  auto& id = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
+  id.SetName("ById");
+  id.SetColumns({"ID"}, {"ASC"}, {"CASE"});
+  id.SetUnique(true);
+  auto& table = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
+  table.SetName("ByStul");
+  table.SetColumns({"Stul", "ID"}, {"ASC", "DESC"}, {"CASE", "CASE"});
+  auto& byName = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
+  byName.SetName("Podle jmena");
+  byName.SetColumns({"Jmeno"}, {"DESC"}, {"NO_CASE"});
+  TVRXConstraintDefs constraints;
+  TVRXLocalCursor cursor;
+  cursor.session = &session;
+  cursor.tableName = "Hraci";
+  cursor.CreateTable(fields, indexes, constraints);
+  cursor.OpenTable();
+  TVRXRecordBuffer buffer(cursor);
+  cursor.recordBuffer = buffer;
+  for (const auto& row : kPlayerRows) {
+    cursor.InitRecord(buffer, true);
+    for (size_t f = 0; f < row.size(); ++f) {
+      TVRXVariant value;
+      if (row[f])
+        value.SetAsString(*row[f]);
+      else
+        value.SetNull();
+      cursor.SetFieldValue(value, static_cast<int32_t>(f), buffer);
+    }
+    cursor.Post(true);
+    ASSERT_EQ(cursor.lastResult, 0);
+  }
+  cursor.CloseTable();
+  session.SetConnected(false);
+}
+
+TEST(VrxsqlTablesTest, RangeFollowsTheIndexWithInclusiveAndOpenBounds) {
+  MakePlayers("h.vrx");
+  const struct {
+    const char* what;
+    std::string command;
+    std::vector<int> ids;
+  } cases[] = {
+      {"both bounds inclusive, equal keys in the order of the second field",
+       ".range Hraci ByStul 1 2",
+       {6, 2, 4, 1}},
+      {"one key", ".range Hraci ByStul 2 2", {4, 1}},
+      {"open start leaves out the NULL", ".range Hraci ByStul - 1", {6, 2}},
+      {"open end", ".range Hraci ByStul 2 -", {4, 1, 5}},
+      {"both open: every record with a value, in index order",
+       ".range Hraci ByStul - -",
+       {6, 2, 4, 1, 5}},
+      {"FROM above TO", ".range Hraci ByStul 3 1", {}},
+      {"nothing between the keys", ".range Hraci ById 7 100", {}},
+      {"unique index, index name in any case", ".range Hraci byid 2 4", {2, 3, 4}},
+      {"descending index, from its upper bound down", ".range Hraci \"Podle jmena\" E O", {6, 3}},
+      {"descending index compares without case", ".range Hraci \"Podle jmena\" a Ivan", {6, 3, 2}},
+      {"descending index, both open", ".range Hraci \"Podle jmena\" - -", {1, 4, 6, 3, 2}},
+      {"a lower bound longer than the field is not met by its cut",
+       ".range Hraci \"Podle jmena\" Ivana -",
+       {1, 4}},
+      {"an upper bound longer than the field", ".range Hraci \"Podle jmena\" - Ivana", {6, 3, 2}},
+      {"bounds written as the field's type converts them", ".range Hraci ById \" 3\" 0x4", {3, 4}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ShellRun run = Vrxsql("h.vrx " + Quoted(c.command));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, PlayerLines(c.ids));
+  }
+  // The range changes nothing: .dump and .count see every record after it.
+  const ShellRun run = Vrxsql("h.vrx '.range Hraci ByStul 1 1' '.count Hraci' '.dump Hraci'");
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, PlayerLines({6, 2}) + "6\n" + PlayerLines({1, 2, 3, 4, 5, 6}));
+}
+
+TEST(VrxsqlTablesTest, FilterKeepsStorageOrderAndSqlNulls) {
+  MakePlayers("h.vrx");
+  MakeMatches("m.vrx");
+  const struct {
+    const char* what;
+    std::string command;
+    std::vector<int> ids;
+  } cases[] = {
+      {"on an indexed field", ".filter Hraci Stul = 2", {1, 4}},
+      {"on an indexed field, a range", ".filter Hraci Stul >= 1 AND Stul < 3", {1, 2, 4, 6}},
+      {"written the other way round", ".filter Hraci 2 <= Stul", {1, 4, 5}},
+      {"without an index, NULL fails the comparison", ".filter Hraci Body > 5", {3, 5, 6}},
+      {"IS NULL", ".filter Hraci Stul IS NULL OR Body IS NULL", {2, 3}},
+      {"OR over an index and a field without one", ".filter Hraci Stul = 3 OR Body = 8", {3, 5, 6}},
+      {"contradiction on an index", ".filter Hraci Stul > 2 AND Stul < 2", {}},
+      {"case sensitive beside a case-insensitive index", ".filter Hraci Jmeno = 'ANNA'", {}},
+      {"case sensitive, the exact text", ".filter Hraci Jmeno = 'anna'", {2}},
+      {"every record", ".filter Hraci ID > 0", {1, 2, 3, 4, 5, 6}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ShellRun run = Vrxsql("h.vrx " + Quoted(c.command));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, PlayerLines(c.ids));
+  }
+  // The expression is the rest of the line as typed, blanks and brackets
+  // included.
+  const ShellRun run = Vrxsql("m.vrx " + Quoted(".filter Zapasy  [Hrac Jmeno] = 'Petr'"));
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, "2\t3\tPetr\t\\N\n");
+}
+
+TEST(VrxsqlTablesTest, NavigationCommandsRefuseWhatTheyCannotRead) {
+  MakePlayers("h.vrx");
+  const struct {
+    std::string command;
+    std::string error;
+  } cases[] = {
+      {".range Nic ById 1 2", "Error: no such table: Nic\n"},
+      {".range Hraci Nic 1 2", "Error: no such index: Nic on table Hraci\n"},
+      {".range Hraci ById x 2", "Error: FROM 'x' does not convert to INTEGER (field ID)\n"},
+      {".range Hraci ById 1 2.5", "Error: TO '2.5' does not convert to INTEGER (field ID)\n"},
+      {".range Hraci ByStul 1 70000",
+       "Error: TO '70000' does not convert to SMALLINT (field Stul)\n"},
+      {".range Hraci ById \"\" 2", "Error: FROM is empty; write - for an open bound\n"},
+      {".range Hraci ById 1", "Error: usage: .range TABLE INDEX FROM TO\n"},
+      {".range Hraci ById 1 2 3", "Error: usage: .range TABLE INDEX FROM TO\n"},
+      {".filter Hraci", "Error: usage: .filter TABLE EXPRESSION\n"},
+      {".filter Nic Stul = 1", "Error: no such table: Nic\n"},
+  };
+  for (const auto& c : cases) {
+    const ShellRun run = Vrxsql("h.vrx " + Quoted(c.command));
+    EXPECT_EQ(run.code, 1) << c.command;
+    EXPECT_EQ(run.out, "") << c.command;
+    EXPECT_EQ(run.err, c.error) << c.command;
+  }
+  // The engine's own message for an expression it cannot read, with the
+  // place of the fault; the commands after it still run.
+  const ShellRun run = Vrxsql("h.vrx " + Quoted(".filter Hraci Stul = = 2") + " '.count Hraci'");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "6\n");
+  EXPECT_EQ(run.err,
+            "Error: Unexpected token '=' found at line 1, column 8 - Native error: 30083\n");
+  const ShellRun unknown = Vrxsql("h.vrx " + Quoted(".filter Hraci Nic = 2"));
+  EXPECT_EQ(unknown.code, 1);
+  EXPECT_EQ(unknown.err, "Error: Field 'Nic' not found - Native error: 30070\n");
 }
 
 }  // namespace

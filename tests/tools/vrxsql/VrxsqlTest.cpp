@@ -57,15 +57,18 @@ void MakeDatabase(const std::string& name, const std::vector<std::string>& table
 }
 
 const char* const kHelp =
-    ".check                  check the integrity of the database file\n"
-    ".count TABLE            the number of records of TABLE\n"
-    ".dump [TABLE]           the records, one line each, fields separated by TAB, NULL as \\N\n"
-    ".help                   show this list\n"
-    ".import CSVFILE TABLE   append the records of a CSV file to TABLE (created when missing)\n"
-    ".indexes TABLE          the indexes of TABLE\n"
-    ".quit                   exit the shell\n"
-    ".schema [TABLE]         the fields and indexes of the tables (or of TABLE)\n"
-    ".tables                 list the tables in the order they were created\n";
+    ".check                      check the integrity of the database file\n"
+    ".count TABLE                the number of records of TABLE\n"
+    ".dump [TABLE]               the records, one line each, fields separated by TAB, NULL as \\N\n"
+    ".filter TABLE EXPRESSION    the records of TABLE for which the SQL expression is true\n"
+    ".help                       show this list\n"
+    ".import CSVFILE TABLE       append the records of a CSV file to TABLE (created when missing)\n"
+    ".indexes TABLE              the indexes of TABLE\n"
+    ".quit                       exit the shell\n"
+    ".range TABLE INDEX FROM TO  the records whose first INDEX field lies in [FROM, TO], in index "
+    "order; - for an open bound\n"
+    ".schema [TABLE]             the fields and indexes of the tables (or of TABLE)\n"
+    ".tables                     list the tables in the order they were created\n";
 
 TEST(VrxsqlTest, CreatesAMissingDatabase) {
   const ShellRun run = Vrxsql("new.vrx .tables .check");

@@ -245,16 +245,12 @@ TEST_F(CursorTest, FailedScansAndUnbuiltOperationsKeepThePosition) {
   for (int32_t body : {1, 2, 3}) ASSERT_EQ(a.Insert("r", body), 0);
   ASSERT_TRUE(a.Find(2));
   const TVRXCursorPosition at = a.cursor.SavePosition();
-  TVRXVariant value;
-  value.SetAsInteger(3);
+  auto keptPosition = [&] {
+    EXPECT_EQ(a.cursor.SavePosition().recordID, at.recordID);
+    EXPECT_FALSE(a.cursor.SavePosition().atBOF);
+    EXPECT_FALSE(a.cursor.SavePosition().atEOF);
+  };
   const std::function<void()> unbuilt[] = {
-      [&] { a.cursor.Locate("Body", {value}, false, false); },
-      [&] { a.cursor.LocateValue("Body", 0, value); },
-      [&] { a.cursor.FindKey(1); },
-      [&] { a.cursor.SetRecNo(1); },
-      [&] { a.cursor.GetRecNo(); },
-      [&] { a.cursor.SetFilter("Body > 1", false, false); },
-      [&] { a.cursor.SetDistinct({"Body"}, {"ASC"}, {"CASE"}); },
       [&] { a.cursor.OpenBlob(false, false, 1, 0); },
       [&] { a.cursor.CloseBlob(0); },
       [&] { session.RepairDatabase(); },
@@ -262,13 +258,19 @@ TEST_F(CursorTest, FailedScansAndUnbuiltOperationsKeepThePosition) {
   for (const auto& call : unbuilt) {
     EXPECT_NE(MessageOf(call).find("is not available in this engine yet - Native error: 30534"),
               std::string::npos);
-    EXPECT_EQ(a.cursor.SavePosition().recordID, at.recordID);
-    EXPECT_FALSE(a.cursor.SavePosition().atBOF);
+    keptPosition();
   }
-  // A range set is not ignored by reading.
-  a.cursor.SetRange({1}, {}, false, false, 1, 0);
-  EXPECT_NE(MessageOf([&] { a.cursor.GetRecord(1); }).find("A range"), std::string::npos);
-  a.cursor.CancelRange();
+  // A key search without a current index, and searches that find nothing.
+  EXPECT_EQ(MessageOf([&] { a.cursor.FindKey(1); }),
+            "No active index is set for Key search. Set Table.IndexName to the index on search "
+            "fields. - Native error: 30558");
+  keptPosition();
+  TVRXVariant missing;
+  missing.SetAsInteger(99);
+  EXPECT_FALSE(a.cursor.Locate("Body", {missing}, false, false));
+  keptPosition();
+  EXPECT_FALSE(a.cursor.LocateValue("Body", 1, missing));
+  keptPosition();
 
   // The current record deleted by another cursor: reading it fails and the
   // position stays.

@@ -418,14 +418,14 @@ TEST_F(TableTest, RollbackOfTransactionRestoresRecordsAndCounters) {
             "Database is not in transaction. Cannot perform operation - Native error: 30532");
 }
 
-TEST_F(TableTest, NavigationSlotsRaiseUntilBuilt) {
+TEST_F(TableTest, AnUnknownCurrentIndexIsAnEngineError) {
   CreateT();
   TVRXLocalCursor& cursor = Cursor("T");
   cursor.OpenTable();
-  EXPECT_EQ(MessageOf([&] { cursor.TableData()->SetRecNo(cursor, 1); }),
-            "Table 'T': SetRecNo is not available in this engine yet - Native error: 30525");
-  cursor.indexID = 5;
-  EXPECT_NE(MessageOf([&] { cursor.GetRecord(1); }).find("not available"), std::string::npos);
+  ASSERT_EQ(Insert(cursor, "r", 1), 0);
+  cursor.indexID = 9999;
+  for (int32_t mode : {1, 2})
+    EXPECT_NE(MessageOf([&] { cursor.GetRecord(mode); }).find("Native error"), std::string::npos);
 }
 
 }  // namespace
