@@ -20,8 +20,8 @@
 //   size               the file after the inserts
 // SQLite runs the reads of lookup, range and range-count in one read
 // transaction each (ours read without locking). Updates and deletes find
-// their records in one storage-order pass over our table, SQLite through
-// its index. Both sides must read the same
+// each record by its key through the unique index on both sides (ours:
+// FindKey, then Edit/Post or Delete). Both sides must read the same
 // values (sums of what lookups and ranges read, and the counts); the run
 // fails with exit status 1 when they differ.
 // Usage: bench_table [--rows N]
@@ -226,36 +226,40 @@ Timings RunVrx(const std::string& path, int32_t rows, Results& results) {
     cursor.CancelRange();
     cursor.SetIndex("");
 
-    // Keys divisible by 10 get a new value; keys ending in 1 go.
+    // Keys divisible by 10 get a new value; keys ending in 1 go. Each is
+    // found by its key on the unique index.
+    cursor.SetIndex("ByK");
+    auto findKey = [&](int32_t k) {
+      cursor.keyBuffer = table.KeyRecord(0, k);
+      cursor.keyFieldCount = 1;
+      if (!cursor.FindKey(1)) Fail("vrx: key " + std::to_string(k) + " not found");
+    };
     start = Clock::now();
     session.StartTransaction();
-    table.cursor.First();
-    while (table.cursor.GetRecord(1) == 0) {
-      if (table.Key() % 10 != 0) continue;
-      table.cursor.Edit();
+    for (int32_t k = 0; k < rows; k += 10) {
+      findKey(k);
+      cursor.Edit();
       TVRXVariant value;
       value.SetAsInteger(-1);
-      table.cursor.SetFieldValue(value, 1, *table.buffer);
-      table.cursor.Post(false);
-      if (table.cursor.lastResult != 0) Fail("vrx update: " + table.cursor.LastResultMessage());
+      cursor.SetFieldValue(value, 1, *table.buffer);
+      cursor.Post(false);
+      if (cursor.lastResult != 0) Fail("vrx update: " + cursor.LastResultMessage());
     }
     session.Commit(true);
     t.update = Ms(start);
 
     start = Clock::now();
     session.StartTransaction();
-    table.cursor.First();
     int32_t deleted = 0;
-    while (table.cursor.GetRecord(1) == 0) {
-      if (table.Key() % 10 != 1) continue;
-      table.cursor.Delete();
-      if (table.cursor.lastResult != 0) Fail("vrx delete: " + table.cursor.LastResultMessage());
+    for (int32_t k = 1; k < rows; k += 10) {
+      findKey(k);
+      cursor.Delete();
+      if (cursor.lastResult != 0) Fail("vrx delete: " + cursor.LastResultMessage());
       ++deleted;
-      // Delete leaves the cursor on the next record: read it from there.
-      table.cursor.GetRecord(2);
     }
     session.Commit(true);
     t.erase = Ms(start);
+    cursor.SetIndex("");
     // Keys below `rows` that end in 1.
     if (deleted != (rows + 8) / 10) Fail("vrx deleted " + std::to_string(deleted));
   }

@@ -466,6 +466,17 @@ bool TVRXBTreeIndexObject::SameKey(std::span<const uint8_t> left, std::span<cons
   return index_.CompareRecordKeys(left, right, 0) == 0;
 }
 
+bool TVRXBTreeIndexObject::SameEntry(std::span<const uint8_t> left,
+                                     std::span<const uint8_t> right) {
+  if (index_.RootPage() == -1) return false;
+  const TVRXRecordKeyRef& keys = index_.KeyLayout();
+  std::vector<uint8_t> l(static_cast<size_t>(keys.FullKeySize()));
+  std::vector<uint8_t> r(static_cast<size_t>(keys.FullKeySize()));
+  keys.BuildFullKey(left, l.data());
+  keys.BuildFullKey(right, r.data());
+  return l == r;
+}
+
 int32_t TVRXBTreeIndexObject::RootPage() const { return index_.RootPage(); }
 
 TVRXBTreeIndexFactory::TVRXBTreeIndexFactory(TVRXPageManager& stored, TVRXPageManager& temporary,

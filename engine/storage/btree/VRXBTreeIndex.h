@@ -278,6 +278,7 @@ class TVRXBTreeIndexObject : public TVRXIndexObject {
                  const TVRXRecordID& recordID) override;
   bool ContainsKey(int32_t sessionID, std::span<const uint8_t> record) override;
   bool SameKey(std::span<const uint8_t> left, std::span<const uint8_t> right) override;
+  bool SameEntry(std::span<const uint8_t> left, std::span<const uint8_t> right) override;
   int32_t RootPage() const override;
 
   TVRXBTreeRecordIndex& Index() { return index_; }

@@ -204,8 +204,11 @@ void TVRXRecordKeyRef::BuildFullKey(std::span<const uint8_t> record, uint8_t* fu
 
 int TVRXRecordKeyRef::CompareRecords(std::span<const uint8_t> left,
                                      std::span<const uint8_t> right) const {
-  std::vector<uint8_t> l(static_cast<size_t>(fullKeySize_));
-  std::vector<uint8_t> r(static_cast<size_t>(fullKeySize_));
+  // Scratch keys of this thread: comparing allocates nothing once warm.
+  thread_local std::vector<uint8_t> l;
+  thread_local std::vector<uint8_t> r;
+  l.resize(static_cast<size_t>(fullKeySize_));
+  r.resize(static_cast<size_t>(fullKeySize_));
   BuildFullKey(left, l.data());
   BuildFullKey(right, r.data());
   return CompareFullKeys(l.data(), r.data());

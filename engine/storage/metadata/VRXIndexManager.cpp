@@ -192,8 +192,11 @@ void TVRXBaseIndexManager::UpdateKeys(int32_t sessionID, std::span<const uint8_t
                                       std::span<const uint8_t> newRecord,
                                       const TVRXRecordID& recordID) {
   ForEveryIndex([&](TVRXIndexDef& definition, TVRXIndexObject& index) {
-    index.DeleteKey(sessionID, oldRecord, recordID);
-    index.InsertKey(sessionID, newRecord, recordID);
+    // An entry whose key bytes stay the same stays where it is.
+    if (!index.SameEntry(oldRecord, newRecord)) {
+      index.DeleteKey(sessionID, oldRecord, recordID);
+      index.InsertKey(sessionID, newRecord, recordID);
+    }
     KeysChanged(definition, index);
   });
 }

@@ -83,6 +83,9 @@ class TVRXIndexObject {
   virtual bool ContainsKey(int32_t sessionID, std::span<const uint8_t> record) = 0;
   // True when both records give the same key.
   virtual bool SameKey(std::span<const uint8_t> left, std::span<const uint8_t> right) = 0;
+  // True when both records give byte for byte the same entry key, so that
+  // an update leaves the record's entry as it is.
+  virtual bool SameEntry(std::span<const uint8_t> left, std::span<const uint8_t> right) = 0;
   // -1 while there is no B-tree.
   virtual int32_t RootPage() const = 0;
 };

@@ -1,6 +1,8 @@
 // The condition array of a navigation scan.
 #include "engine/storage/tables/VRXScanConditions.h"
 
+#include <algorithm>
+
 #include "engine/base/VRXExcept.h"
 
 namespace vrx {
@@ -31,6 +33,14 @@ void TVRXScanSearchConditionArray::Delete(int32_t itemNo) {
     throw EVRXException("Invalid item number - ItemNo = %d, ItemCount = %d", {itemNo, Count()},
                         30557);
   items_.erase(items_.begin() + itemNo);
+}
+
+void TVRXScanSearchConditionArray::StableSort(
+    const std::function<bool(const TVRXScanSearchCondition&, const TVRXScanSearchCondition&)>&
+        less) {
+  std::stable_sort(items_.begin(), items_.end(),
+                   [&](const std::unique_ptr<TVRXScanSearchCondition>& a,
+                       const std::unique_ptr<TVRXScanSearchCondition>& b) { return less(*a, *b); });
 }
 
 }  // namespace vrx

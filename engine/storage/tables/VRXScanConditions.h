@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -94,6 +95,10 @@ class TVRXScanSearchConditionArray {
   // "Invalid item number - ItemNo = %d, ItemCount = %d" (30557).
   void Delete(int32_t itemNo);
   void Clear() { items_.clear(); }
+  // Reorders the conditions, keeping the order of those `less` does not
+  // tell apart; the conditions themselves stay where they are in memory.
+  void StableSort(const std::function<bool(const TVRXScanSearchCondition&,
+                                           const TVRXScanSearchCondition&)>& less);
 
  private:
   std::vector<std::unique_ptr<TVRXScanSearchCondition>> items_;

@@ -157,7 +157,7 @@ class Scan {
         start = CurrentIndexPath(from.id, true);
         if (!start) return false;
       }
-      hit = WalkRange(forward, start.get(), [&](const TVRXRecordID& id) {
+      hit = WalkRange(forward, start.get(), true, [&](const TVRXRecordID& id) {
         if (!Accept(id)) return false;
         found = id;
         return true;
@@ -207,14 +207,20 @@ class Scan {
       });
       return;
     }
-    WalkRange(true, nullptr, [&](const TVRXRecordID& id) {
+    WalkRange(true, nullptr, true, [&](const TVRXRecordID& id) {
       if (Accept(id)) mark(id);
       return false;
     });
   }
 
  private:
-  TVRXBTreeRecordIndex& IndexOf(const Condition& c) { return table_.RecordIndex(c.IndexID); }
+  TVRXBTreeRecordIndex& IndexOf(const Condition& c) {
+    for (const auto& [id, index] : indexes_)
+      if (id == c.IndexID) return *index;
+    TVRXBTreeRecordIndex& index = table_.RecordIndex(c.IndexID);
+    indexes_.emplace_back(c.IndexID, &index);
+    return index;
+  }
 
   void AddIndexCondition(K kind, std::span<const uint8_t> key, int32_t fieldCount) {
     auto c = std::make_unique<Condition>();
@@ -292,21 +298,20 @@ class Scan {
     }
   }
 
-  // Index conditions first, grouped by index, then the expressions.
+  // Index conditions first, grouped by index in the order each index
+  // first appears, then the expressions.
   void OrderConditions() {
-    TVRXScanSearchConditionArray ordered;
     std::vector<int32_t> indexes;
     for (int32_t i = 0; i < conditions_.Count(); ++i)
       if (conditions_[i].IsIndexCondition() &&
           std::find(indexes.begin(), indexes.end(), conditions_[i].IndexID) == indexes.end())
         indexes.push_back(conditions_[i].IndexID);
-    for (int32_t id : indexes)
-      for (int32_t i = 0; i < conditions_.Count(); ++i)
-        if (conditions_[i].IsIndexCondition() && conditions_[i].IndexID == id)
-          ordered.AddCopy(conditions_[i]);
-    for (int32_t i = 0; i < conditions_.Count(); ++i)
-      if (conditions_[i].IsExpression()) ordered.AddCopy(conditions_[i]);
-    conditions_ = std::move(ordered);
+    auto rank = [&](const Condition& c) {
+      if (!c.IsIndexCondition()) return static_cast<ptrdiff_t>(indexes.size());
+      return std::find(indexes.begin(), indexes.end(), c.IndexID) - indexes.begin();
+    };
+    conditions_.StableSort(
+        [&](const Condition& a, const Condition& b) { return rank(a) < rank(b); });
   }
 
   bool UniqueSingleField(const Condition& c) {
@@ -518,24 +523,32 @@ class Scan {
   }
 
   // Walks the chosen range of path_ in the direction, from just after
-  // `start` (or from the range's edge), until `visit` answers true.
-  bool WalkRange(bool forward, const TVRXKeyPath* start,
+  // `start` (or from the range's near edge), until `visit` answers true.
+  // With `byRecords` the walk reads each entry's record (the visitor needs
+  // it anyway) and tests the range's bounds on it: entries come in key
+  // order, so the first one past the far bound ends the range, and only
+  // the near edge is searched in the tree. Without, both edges are
+  // searched and the walk reads no record.
+  bool WalkRange(bool forward, const TVRXKeyPath* start, bool byRecords,
                  const std::function<bool(const TVRXRecordID&)>& visit) {
     TVRXBTreeRecordIndex& index = *path_;
     auto step = [&](TVRXKeyPath& path) {
       return forward ? index.StepNext(session_, path) : index.StepPrior(session_, path);
     };
-    if (start != nullptr) {
-      // From a position inside the range its bounds are tested on the
-      // records themselves (which are read anyway): entries come in key
-      // order, so the first one past the far bound ends the range. A
-      // position before the near bound goes the long way below.
-      const Condition* nearBound = forward ? lower_ : upper_;
-      const Condition* farBound = forward ? upper_ : lower_;
-      TVRXKeyPath path;
-      path.CopyFrom(*start);
-      if (!step(path)) return false;
-      bool inside = false;
+    const Condition* nearBound = forward ? lower_ : upper_;
+    const Condition* farBound = forward ? upper_ : lower_;
+    auto nearEdge = [&](TVRXKeyPath& path) {
+      return index.FindCondition(session_, IndexCondition(nearBound), !forward, path);
+    };
+    TVRXKeyPath path;
+    if (byRecords) {
+      bool inside = start == nullptr;  // the near edge satisfies the near bound
+      if (start == nullptr) {
+        if (!nearEdge(path)) return false;
+      } else {
+        path.CopyFrom(*start);
+        if (!step(path)) return false;
+      }
       for (;;) {
         const TVRXRecordID id = index.RecordIDAt(session_, path);
         if (FetchScratch(id)) {
@@ -545,9 +558,18 @@ class Scan {
                 IndexOf(*farBound).CompareRecordKeys(scratch_, farBound->Key, farBound->KeyFieldCount);
             if (!Satisfies(order, farBound->Kind) && (forward ? order >= 0 : order <= 0))
               return false;
-            if (!Satisfies(order, farBound->Kind)) break;
           }
-          if (!inside && nearBound != nullptr && !RecordSatisfies(*nearBound)) break;
+          if (!inside && nearBound != nullptr && !RecordSatisfies(*nearBound)) {
+            // The walk began before the range: on to its near edge, unless
+            // that lies behind (an empty range).
+            TVRXKeyPath edge;
+            if (!nearEdge(edge)) return false;
+            const int order = CompareKeyPaths(edge, path);
+            if (forward ? order < 0 : order > 0) return false;
+            path.CopyFrom(edge);
+            inside = true;
+            continue;
+          }
           inside = true;
           if (visit(id)) {
             lastPath_.CopyFrom(path);
@@ -560,7 +582,6 @@ class Scan {
     TVRXKeyPath first;
     TVRXKeyPath last;
     if (!RangeEdges(first, last)) return false;
-    TVRXKeyPath path;
     if (start == nullptr) {
       path.CopyFrom(forward ? first : last);
     } else {
@@ -593,7 +614,7 @@ class Scan {
   bool NearestByRecordID(const Position& from, bool forward, TVRXRecordID& found) {
     if ((forward && from.atEOF) || (!forward && from.atBOF)) return false;
     bool have = false;
-    WalkRange(true, nullptr, [&](const TVRXRecordID& id) {
+    WalkRange(true, nullptr, needRecord_, [&](const TVRXRecordID& id) {
       if (!from.AtEdge()) {
         const int order = CompareRecordIDs(id, from.id);
         if (forward ? order <= 0 : order >= 0) return false;
@@ -625,7 +646,7 @@ class Scan {
     bool have = false;
     const bool savedNeed = needRecord_;
     needRecord_ = true;  // the record's position needs its key
-    WalkRange(true, nullptr, [&](const TVRXRecordID& id) {
+    WalkRange(true, nullptr, true, [&](const TVRXRecordID& id) {
       if (!Accept(id)) return false;
       TVRXKeyPath position;
       if (!current.FindRecordPosition(session_, id, position, scratch_))
@@ -720,6 +741,8 @@ class Scan {
   const Condition* lower_ = nullptr;
   const Condition* upper_ = nullptr;
   TVRXKeyPath lastPath_;
+  // The record indexes met so far, by ID.
+  std::vector<std::pair<int32_t, TVRXBTreeRecordIndex*>> indexes_;
   bool foundOnCurrent_ = false;
   bool lost_ = false;
 };

@@ -110,6 +110,9 @@ class FakeIndex : public TVRXIndexObject {
   bool SameKey(std::span<const uint8_t> left, std::span<const uint8_t> right) override {
     return Key(left) == Key(right);
   }
+  bool SameEntry(std::span<const uint8_t> left, std::span<const uint8_t> right) override {
+    return Key(left) == Key(right);
+  }
   int32_t RootPage() const override { return root_; }
 
  private:
