@@ -129,13 +129,16 @@ void TVRXBTreeRecordIndex::GetRecord(int32_t sessionID, TVRXIndexNavigation& req
       return;
     }
   } else {
-    // A cached path is trusted only while its entry still holds the record.
+    // A cached path is trusted only while its entry still holds the record;
+    // following it from the root also refreshes the levels above the leaf,
+    // whose entry counts tell a step whether a next entry exists.
     bool cached = false;
     if (cache != nullptr && cache->Index == this && cache->SessionID == sessionID &&
         cache->RecordID == request.RecordID && !cache->Path.Empty()) {
       path.CopyFrom(cache->Path);
       try {
-        cached = RecordIDAt(sessionID, path) == request.RecordID;
+        TVRXRecordID atPath;
+        cached = ReadEntryAtPath(sessionID, path, atPath) && atPath == request.RecordID;
       } catch (const EVRXException&) {
         cached = false;
       }

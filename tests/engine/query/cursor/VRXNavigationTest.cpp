@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <set>
@@ -1027,6 +1028,31 @@ class NavigationModelTest : public NavigationTest {
     return v.GetAsInteger();
   }
 };
+
+TEST_F(NavigationModelTest, WalkGoesOnPastEntriesAddedBehindItsPosition) {
+  // On small pages the entries another cursor adds after the reader's
+  // position split the leaves and branches the reader's remembered path
+  // runs through; the next step must still find them.
+  CreatePlayers();
+  TVRXLocalCursor& writer = Open();
+  TVRXLocalCursor& reader = Open();
+  reader.SetIndex("ByScore");
+  int32_t next = 0;
+  for (; next < 40; ++next) Insert(writer, "p", next, 1);
+  reader.First();
+  std::vector<int32_t> seen;
+  while (reader.GetRecord(kNext) == kRead) {
+    seen.push_back(IntOf(reader, kScore));
+    // Whenever the reader stands a few entries before the last score
+    // (inside the last leaf, whose split leaves its entry in place), more
+    // come behind it.
+    if (next - 1 - seen.back() == 12 && next < 400)
+      for (const int32_t stop = next + 40; next < stop; ++next) Insert(writer, "p", next, 1);
+  }
+  std::vector<int32_t> all(static_cast<size_t>(next));
+  std::iota(all.begin(), all.end(), 0);
+  EXPECT_THAT(seen, ElementsAreArray(all));
+}
 
 TEST_F(NavigationModelTest, RandomRangesMatchASortedModel) {
   TVRXFieldDefs fields;
