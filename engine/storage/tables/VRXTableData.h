@@ -165,6 +165,11 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   // table's change counter; its members in the current index's order.
   TVRXRecordBitmap& ValidBitmap(TVRXTableCursor& cursor);
   const std::vector<TVRXRecordID>& BitmapInIndexOrder(TVRXTableCursor& cursor);
+  // The next or prior record of a cursor that stands inside its range and
+  // has no other restriction, by one step along its index; false when the
+  // step cannot decide (the scan then does).
+  bool StepWithinRange(TVRXTableCursor& cursor, int32_t mode, std::span<uint8_t> record,
+                       int32_t& result);
 
   // Raises the "not available" error of a slot.
   [[noreturn]] void NotAvailable(const char* operation) const;

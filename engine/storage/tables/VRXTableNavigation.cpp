@@ -779,6 +779,66 @@ bool TVRXBaseTableData::AcceptRecord(TVRXTableCursor& cursor, std::span<const ui
 
 // --- GetRecord -----------------------------------------------------------------------------------
 
+namespace {
+
+// Where a record lies against the cursor's range on its current index:
+// -1 before its start, 0 inside, +1 after its end.
+int RangeSide(TVRXBTreeRecordIndex& index, const TVRXTableCursor& cursor,
+              std::span<const uint8_t> record) {
+  const int32_t columns = index.Definition().ColumnCount();
+  auto order = [&](const std::vector<uint8_t>& key, int32_t count) {
+    if (key.size() >= record.size())
+      return index.CompareRecordKeys(record, key, count <= 0 || count > columns ? columns : count);
+    std::vector<uint8_t> full(key);
+    full.resize(record.size(), 0);
+    return index.CompareRecordKeys(record, full, count <= 0 || count > columns ? columns : count);
+  };
+  if (!cursor.rangeStartKey.empty()) {
+    const int o = order(cursor.rangeStartKey, cursor.rangeStartFieldCount);
+    if (cursor.rangeStartExclusive ? o <= 0 : o < 0) return -1;
+  }
+  if (!cursor.rangeEndKey.empty()) {
+    const int o = order(cursor.rangeEndKey, cursor.rangeEndFieldCount);
+    if (cursor.rangeEndExclusive ? o >= 0 : o > 0) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool TVRXBaseTableData::StepWithinRange(TVRXTableCursor& cursor, int32_t mode,
+                                        std::span<uint8_t> record, int32_t& result) {
+  if (!cursor.HasIndex() || !cursor.HasRange() || cursor.HasFilter() || cursor.HasDistinct() ||
+      cursor.atBOF || cursor.atEOF || record.empty())
+    return false;
+  TVRXBTreeRecordIndex& index = RecordIndex(cursor.indexID);
+  TVRXIndexNavigation request;
+  request.Mode = mode;
+  request.RecordID = cursor.currentRecordID;
+  request.Record = record;
+  index.GetRecord(cursor.CursorSessionID(), request, &cursor.positionCache);
+  if (request.Result == 3) return false;
+  const bool forward = mode == TVRXReadRequest::kNext;
+  if (request.Result == 0) {
+    ++recordsRead_;
+    const int side = RangeSide(index, cursor, record);
+    // A step that lands before the range's near end came from outside it:
+    // the scan finds the range's first record instead.
+    if (side == (forward ? -1 : 1)) return false;
+    if (side == 0) {
+      cursor.currentRecordID = request.RecordID;
+      cursor.atBOF = cursor.atEOF = false;
+      result = TVRXReadRequest::kFound;
+      return true;
+    }
+  }
+  // Past the far end of the range, or of the index.
+  cursor.atBOF = !forward;
+  cursor.atEOF = forward;
+  result = forward ? TVRXReadRequest::kNoneAfter : TVRXReadRequest::kNoneBefore;
+  return true;
+}
+
 int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool reloadCounters) {
   TVRXTableLock hold(*this);
   RequireOpen(30527);
@@ -792,6 +852,9 @@ int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool
   const std::span<uint8_t> record = cursor.CurrentRecordData();
   const Position from = PositionOf(cursor);
   if (mode != TVRXReadRequest::kCurrent && cursor.IsRestricted()) {
+    // A cursor restricted by its range alone steps along its index and
+    // stops at the range's far end: the scan would find the same record.
+    if (int32_t result = 0; StepWithinRange(cursor, mode, record, result)) return result;
     std::vector<uint8_t> distinctKey;
     if (cursor.HasDistinct() && !from.AtEdge()) {
       distinctKey.resize(static_cast<size_t>(recordManager_->MemoryRecordSize()));
