@@ -318,9 +318,8 @@ class Scan {
     const TVRXIndexDef& def = IndexOf(c).Definition();
     if (def.ColumnCount() != 1) return false;
     if (def.Unique() || def.Primary()) return true;
-    const TVRXFieldDefs& fields = table_.FieldManager()->FieldDefs();
-    const int32_t field = fields.IndexOfName(def.Columns()[0].FieldName);
-    return field >= 0 && fields.Field(field).IsAutoInc();
+    const int32_t field = IndexOf(c).KeyLayout().Parts()[0].FieldNo;
+    return table_.FieldManager()->FieldDefs().Field(field).IsAutoInc();
   }
 
   void Take(Condition* first, Condition* second) {
@@ -337,11 +336,8 @@ class Scan {
     }
     // A unique key holds one record, unless it is NULL.
     uniqueEquality_ = first->Kind == K::Equal && UniqueSingleField(*first);
-    if (uniqueEquality_) {
-      const TVRXFieldDefs& fields = table_.FieldManager()->FieldDefs();
-      const int32_t field = fields.IndexOfName(path_->Definition().Columns()[0].FieldName);
-      uniqueEquality_ = field >= 0 && !FieldIsNull(first->Key, field);
-    }
+    if (uniqueEquality_)
+      uniqueEquality_ = !FieldIsNull(first->Key, path_->KeyLayout().Parts()[0].FieldNo);
   }
 
   TVRXIndexCondition IndexCondition(const Condition* c) {
