@@ -870,19 +870,10 @@ bool TVRXBTree::SeekOrdinal(int32_t sessionID, int64_t ordinal, TVRXKeyPath& pat
 void TVRXBTree::ForEach(int32_t sessionID,
                         const std::function<bool(const uint8_t*, const uint8_t*)>& visit) {
   Impl impl(*this, sessionID);
-  TVRXKeyPath path;
-  if (!impl.Edge(false, path)) return;
-  int32_t pageNo = path.Leaf().PageNo;
-  std::unordered_set<int32_t> visited;  // a chain that loops would never end
-  while (pageNo != -1) {
-    if (!visited.insert(pageNo).second)
-      throw EVRXException("Index error: invalid page number", 20070);
-    TVRXPageGuard page = impl.Fetch(pageNo);
-    const Node n = impl.View(page);
-    for (int32_t i = 0; i < n.Count(); ++i)
-      if (!visit(n.Entry(i), n.Entry(i) + keys_.KeySize())) return;
-    pageNo = n.Next();
-  }
+  TVRXKeyPath first;
+  TVRXKeyPath last;
+  if (!impl.Edge(false, first) || !impl.Edge(true, last)) return;
+  ForEachBetween(sessionID, first, last, visit);
 }
 
 void TVRXBTree::ForEachBetween(

@@ -777,6 +777,35 @@ bool TVRXBaseTableData::AcceptRecord(TVRXTableCursor& cursor, std::span<const ui
 
 namespace {
 
+// One step in the cursor's order with no restriction: along its current
+// index (from `cache` when given) or in storage order; the record, when
+// `record` is not empty, read into it. A navigation result.
+int32_t StepDirect(TVRXBaseTableData& table, TVRXTableCursor& cursor, int32_t mode,
+                   const Position& from, std::span<uint8_t> record, TVRXIndexPositionCache* cache,
+                   TVRXRecordID& found) {
+  const int32_t session = cursor.CursorSessionID();
+  if (cursor.HasIndex()) {
+    TVRXIndexNavigation request;
+    request.Mode = mode;
+    request.RecordID = from.id;
+    request.BeforeFirst = from.atBOF;
+    request.AfterLast = from.atEOF;
+    request.Record = record;
+    table.RecordIndex(cursor.indexID).GetRecord(session, request, cache);
+    found = request.RecordID;
+    return request.Result;
+  }
+  TVRXReadRequest request;
+  request.mode = mode;
+  request.recordID = from.id;
+  request.beforeFirst = from.atBOF;
+  request.afterLast = from.atEOF;
+  request.record = record;
+  table.StepStorageOrder(session, request);
+  found = request.recordID;
+  return request.result;
+}
+
 // Where a record lies against the cursor's range on its current index:
 // -1 before its start, 0 inside, +1 after its end.
 int RangeSide(TVRXBTreeRecordIndex& index, const TVRXTableCursor& cursor,
@@ -909,31 +938,9 @@ int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool
   // Nothing lies before the first record or after the last.
   if (mode == TVRXReadRequest::kPrior && from.atBOF) return TVRXReadRequest::kNoneBefore;
   if (mode == TVRXReadRequest::kNext && from.atEOF) return TVRXReadRequest::kNoneAfter;
-  int32_t result = TVRXReadRequest::kNotFound;
   TVRXRecordID found;
-  if (cursor.HasIndex()) {
-    TVRXIndexNavigation request;
-    request.Mode = mode;
-    request.RecordID = from.id;
-    request.BeforeFirst = from.atBOF;
-    request.AfterLast = from.atEOF;
-    request.Record = record;
-    RecordIndex(cursor.indexID).GetRecord(session, request, &cursor.positionCache);
-    result = request.Result;
-    found = request.RecordID;
-    if (result == 0) ++recordsRead_;
-  } else {
-    TVRXReadRequest request;
-    request.mode = mode;
-    request.recordID = from.id;
-    request.beforeFirst = from.atBOF;
-    request.afterLast = from.atEOF;
-    request.record = record;
-    StepStorageOrder(session, request);
-    result = request.result;
-    found = request.recordID;
-    if (result == 0) ++recordsRead_;
-  }
+  const int32_t result = StepDirect(*this, cursor, mode, from, record, &cursor.positionCache, found);
+  if (result == TVRXReadRequest::kFound && !record.empty()) ++recordsRead_;
   switch (result) {
     case TVRXReadRequest::kFound:
       cursor.currentRecordID = found;
@@ -1129,22 +1136,8 @@ bool TVRXBaseTableData::NeighbourInCursorOrder(TVRXTableCursor& cursor, const TV
     scan.Prepare();
     return scan.Find(from, forward, found, {});
   }
-  if (cursor.HasIndex()) {
-    TVRXIndexNavigation request;
-    request.Mode = forward ? grmNext : grmPrior;
-    request.RecordID = id;
-    RecordIndex(cursor.indexID).GetRecord(session, request, nullptr);
-    if (request.Result != 0) return false;
-    found = request.RecordID;
-    return true;
-  }
-  TVRXReadRequest request;
-  request.mode = forward ? TVRXReadRequest::kNext : TVRXReadRequest::kPrior;
-  request.recordID = id;
-  StepStorageOrder(session, request);
-  if (request.result != TVRXReadRequest::kFound) return false;
-  found = request.recordID;
-  return true;
+  const int32_t mode = forward ? TVRXReadRequest::kNext : TVRXReadRequest::kPrior;
+  return StepDirect(*this, cursor, mode, from, {}, nullptr, found) == TVRXReadRequest::kFound;
 }
 
 }  // namespace vrx
