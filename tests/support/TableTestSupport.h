@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/query/cursor/VRXCursor.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
@@ -29,19 +30,26 @@ inline void ConnectSession(vrx::TVRXLocalSession& session, const std::string& na
   session.SetConnected(true);
 }
 
+// A new index definition in `indexes`: its name and columns (directions
+// "ASC"/"DESC", cases "CASE"/"NO_CASE"), not unique.
+inline vrx::TVRXIndexDef& AddIndexDef(vrx::TVRXIndexDefs& indexes, const std::string& name,
+                                      const std::vector<std::string>& columns,
+                                      const std::vector<std::string>& directions,
+                                      const std::vector<std::string>& cases) {
+  auto& index = static_cast<vrx::TVRXIndexDef&>(indexes.InternalAddCreated());
+  index.SetName(name);
+  index.SetColumns(columns, directions, cases);
+  return index;
+}
+
 // Table T: ID AUTOINC, Name STRING(200), Body INTEGER; unique index ByID
 // and plain index ByBody.
 inline void DefineTableT(vrx::TVRXFieldDefs& fields, vrx::TVRXIndexDefs& indexes) {
   fields.AddField("ID", vrx::TVRXAdvancedFieldType::AutoInc);
   fields.AddField("Name", vrx::TVRXAdvancedFieldType::String, 200);
   fields.AddField("Body", vrx::TVRXAdvancedFieldType::Integer);
-  auto& unique = static_cast<vrx::TVRXIndexDef&>(indexes.InternalAddCreated());
-  unique.SetName("ByID");
-  unique.SetColumns({"ID"}, {"ASC"}, {"CASE"});
-  unique.SetUnique(true);
-  auto& plain = static_cast<vrx::TVRXIndexDef&>(indexes.InternalAddCreated());
-  plain.SetName("ByBody");
-  plain.SetColumns({"Body"}, {"ASC"}, {"CASE"});
+  AddIndexDef(indexes, "ByID", {"ID"}, {"ASC"}, {"CASE"}).SetUnique(true);
+  AddIndexDef(indexes, "ByBody", {"Body"}, {"ASC"}, {"CASE"});
 }
 
 // The workload on table T, through an open cursor whose record buffer is

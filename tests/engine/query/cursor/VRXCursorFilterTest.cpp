@@ -97,9 +97,7 @@ class FilterFixture : public ::testing::Test {
     TVRXIndexDefs defs;
     for (const std::string& name : indexes) {
       const IndexSpec& spec = kIndexes.at(name);
-      auto& index = static_cast<TVRXIndexDef&>(defs.InternalAddCreated());
-      index.SetName(name);
-      index.SetColumns(spec.columns, spec.directions, spec.cases);
+      pelvaro::test::AddIndexDef(defs, name, spec.columns, spec.directions, spec.cases);
     }
     TVRXConstraintDefs constraints;
     NewCursor("F").CreateTable(fields, defs, constraints);

@@ -132,19 +132,13 @@ class NavigationTest : public ::testing::Test {
     fields.AddField("Score", TVRXAdvancedFieldType::Integer);
     fields.AddField("Round", TVRXAdvancedFieldType::Integer);
     TVRXIndexDefs indexes;
-    auto add = [&](const char* name, std::vector<std::string> columns,
-                   std::vector<std::string> directions, std::vector<std::string> cases) {
-      auto& index = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
-      index.SetName(name);
-      index.SetColumns(columns, directions, cases);
-      return &index;
-    };
-    add("ByID", {"ID"}, {"ASC"}, {"CASE"})->SetUnique(true);
-    add("ByScore", {"Score"}, {"ASC"}, {"CASE"});
-    add("ByScoreDesc", {"Score"}, {"DESC"}, {"CASE"});
-    add("ByRoundScore", {"Round", "Score"}, {"ASC", "ASC"}, {"CASE", "CASE"});
-    add("ByName", {"Name"}, {"ASC"}, {"CASE"});
-    add("ByNameNoCase", {"Name"}, {"ASC"}, {"NO_CASE"});
+    using pelvaro::test::AddIndexDef;
+    AddIndexDef(indexes, "ByID", {"ID"}, {"ASC"}, {"CASE"}).SetUnique(true);
+    AddIndexDef(indexes, "ByScore", {"Score"}, {"ASC"}, {"CASE"});
+    AddIndexDef(indexes, "ByScoreDesc", {"Score"}, {"DESC"}, {"CASE"});
+    AddIndexDef(indexes, "ByRoundScore", {"Round", "Score"}, {"ASC", "ASC"}, {"CASE", "CASE"});
+    AddIndexDef(indexes, "ByName", {"Name"}, {"ASC"}, {"CASE"});
+    AddIndexDef(indexes, "ByNameNoCase", {"Name"}, {"ASC"}, {"NO_CASE"});
     TVRXConstraintDefs constraints;
     NewCursor("P").CreateTable(fields, indexes, constraints);
   }
@@ -1061,11 +1055,9 @@ TEST_F(NavigationModelTest, RandomRangesMatchASortedModel) {
   fields.AddField("B", TVRXAdvancedFieldType::Integer);
   TVRXIndexDefs indexes;
   const IndexModel models[] = {{"AB", false}, {"ADescB", true}};
-  for (const IndexModel& m : models) {
-    auto& index = static_cast<TVRXIndexDef&>(indexes.InternalAddCreated());
-    index.SetName(m.name);
-    index.SetColumns({"A", "B"}, {m.descendingA ? "DESC" : "ASC", "ASC"}, {"CASE", "CASE"});
-  }
+  for (const IndexModel& m : models)
+    pelvaro::test::AddIndexDef(indexes, m.name, {"A", "B"}, {m.descendingA ? "DESC" : "ASC", "ASC"},
+                               {"CASE", "CASE"});
   TVRXConstraintDefs constraints;
   NewCursor("M").CreateTable(fields, indexes, constraints);
 

@@ -12,6 +12,7 @@
 #include "engine/query/cursor/VRXCursor.h"
 #include "engine/storage/catalog/VRXDiskDatabaseData.h"
 #include "engine/storage/records/VRXRecordPage.h"
+#include "tests/support/TableTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace vrx {
@@ -53,13 +54,8 @@ class TableTest : public ::testing::Test {
     fields.AddField("Body", TVRXAdvancedFieldType::Integer);
     TVRXIndexDefs defs;
     if (indexes) {
-      auto& unique = static_cast<TVRXIndexDef&>(defs.InternalAddCreated());
-      unique.SetName("ByID");
-      unique.SetColumns({"ID"}, {"ASC"}, {"CASE"});
-      unique.SetUnique(true);
-      auto& plain = static_cast<TVRXIndexDef&>(defs.InternalAddCreated());
-      plain.SetName("ByBody");
-      plain.SetColumns({"Body"}, {"ASC"}, {"CASE"});
+      pelvaro::test::AddIndexDef(defs, "ByID", {"ID"}, {"ASC"}, {"CASE"}).SetUnique(true);
+      pelvaro::test::AddIndexDef(defs, "ByBody", {"Body"}, {"ASC"}, {"CASE"});
     }
     TVRXConstraintDefs constraints;
     Cursor("T").CreateTable(fields, defs, constraints);
