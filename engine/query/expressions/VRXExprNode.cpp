@@ -430,11 +430,28 @@ const TVRXVariant& TVRXExprNodeBoolean::GetValue() {
 
 // ---- arithmetic ----
 
+namespace {
+// The native error of an integer sum outside its type (the values' engine).
+constexpr int32_t kErrAddOverflow = 30065;
+}  // namespace
+
 const TVRXVariant& TVRXExprNodeArithmetic::GetValue() {
   switch (operator_) {
     case eoSum:
       value_.Assign(children_.at(0)->GetValue(), true);
-      for (size_t i = 1; i < children_.size(); ++i) value_.Add(children_[i]->GetValue());
+      for (size_t i = 1; i < children_.size(); ++i) {
+        const TVRXExprNode& term = *children_[i];
+        try {
+          value_.Add(children_[i]->GetValue());
+        } catch (const EVRXException& e) {
+          // A subtraction is the sum with the negated term: its overflow
+          // names the operator as written.
+          if (e.NativeError() != kErrAddOverflow || term.Operator() != eoNegate ||
+              dynamic_cast<const TVRXExprNodeArithmetic*>(&term) == nullptr)
+            throw;
+          throw EVRXException("Integer overflow in numeric operator '%s'", {"-"}, kErrAddOverflow);
+        }
+      }
       return value_;
     case eoNegate:
       value_.Assign(children_.at(0)->GetValue(), true);

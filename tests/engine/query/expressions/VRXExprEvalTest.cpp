@@ -148,6 +148,8 @@ TEST(ExprEvalTest, ErrorsWhileEvaluating) {
   TestRow row = People();
   EXPECT_EQ(MessageOf([&] { Value(row, "Big + 1"); }),
             "Integer overflow in numeric operator '+' - Native error: 30065");
+  EXPECT_EQ(MessageOf([&] { Value(row, "-Big - 2"); }),
+            "Integer overflow in numeric operator '-' - Native error: 30065");
   EXPECT_EQ(MessageOf([&] { Value(row, "Big * Big"); }),
             "Integer overflow in numeric operator '*' - Native error: 30066");
   EXPECT_EQ(MessageOf([&] { Condition(row, "Age LIKE 5"); }),
