@@ -15,10 +15,14 @@
 //   range-count        the records of the same 100 ranges counted (ours:
 //                      SetRange and GetRecordCount; SQLite: count(*));
 //                      rows = records counted
+//   filter             the first 10 of those ranges as filters (ours: SetFilter
+//                      "G >= a AND G <= b" on a cursor in storage order, walked
+//                      to the end; SQLite: WHERE g >= ? AND g <= ?); rows =
+//                      records read
 //   update             N/10 value updates by key in one transaction
 //   delete             N/10 deletes by key in one transaction
 //   size               the file after the inserts
-// SQLite runs the reads of lookup, range and range-count in one read
+// SQLite runs the reads of lookup, range, range-count and filter in one read
 // transaction each (ours read without locking). Updates and deletes find
 // each record by its key through the unique index on both sides (ours:
 // FindKey, then Edit/Post or Delete). Both sides must read the same
@@ -49,8 +53,8 @@ double Ms(Clock::time_point since) {
 }
 
 struct Timings {
-  double insert = 0, autocommit = 0, scan = 0, lookup = 0, range = 0, rangeCount = 0, update = 0,
-         erase = 0;
+  double insert = 0, autocommit = 0, scan = 0, lookup = 0, range = 0, rangeCount = 0, filter = 0,
+         update = 0, erase = 0;
   int64_t size = 0;
 };
 
@@ -60,6 +64,8 @@ struct Results {
   int64_t rangeRows = 0;
   int64_t rangeKeySum = 0;
   int64_t rangeCounted = 0;
+  int64_t filterRows = 0;
+  int64_t filterKeySum = 0;
   bool operator==(const Results&) const = default;
 };
 
@@ -68,6 +74,7 @@ std::string Text(int32_t i) { return "record text number " + std::to_string(i); 
 constexpr int32_t kGroups = 1000;
 constexpr int32_t kRangeGroups = 10;  // 1 % of the records
 constexpr int32_t kRanges = 100;
+constexpr int32_t kFilters = 10;  // the first ranges again, as filters
 int32_t Group(int32_t i) { return i % kGroups; }
 // The first group of range r; the ranges lie inside [0, kGroups).
 int32_t RangeStart(int32_t r) { return (r * 97) % (kGroups - kRangeGroups + 1); }
@@ -226,6 +233,22 @@ Timings RunVrx(const std::string& path, int32_t rows, Results& results) {
     cursor.CancelRange();
     cursor.SetIndex("");
 
+    // The same groups as a filter on a cursor in storage order, which the
+    // index on G answers.
+    start = Clock::now();
+    for (int32_t r = 0; r < kFilters; ++r) {
+      cursor.SetFilter("G >= " + std::to_string(RangeStart(r)) + " AND G <= " +
+                           std::to_string(RangeStart(r) + kRangeGroups - 1),
+                       false, false);
+      cursor.First();
+      while (cursor.GetRecord(1) == 0) {
+        ++results.filterRows;
+        results.filterKeySum += table.Key();
+      }
+    }
+    cursor.ClearFilter();
+    t.filter = Ms(start);
+
     // Keys divisible by 10 get a new value; keys ending in 1 go. Each is
     // found by its key on the unique index.
     cursor.SetIndex("ByK");
@@ -379,6 +402,22 @@ Timings RunSqlite(const std::string& path, int32_t rows, Results& results) {
   t.rangeCount = Ms(start);
   sqlite3_finalize(count);
 
+  range = Prepare(db, "SELECT k FROM t WHERE g >= ? AND g <= ?");
+  start = Clock::now();
+  Exec(db, "BEGIN");
+  for (int32_t r = 0; r < kFilters; ++r) {
+    sqlite3_bind_int(range, 1, RangeStart(r));
+    sqlite3_bind_int(range, 2, RangeStart(r) + kRangeGroups - 1);
+    while (sqlite3_step(range) == SQLITE_ROW) {
+      ++results.filterRows;
+      results.filterKeySum += sqlite3_column_int64(range, 0);
+    }
+    sqlite3_reset(range);
+  }
+  Exec(db, "COMMIT");
+  t.filter = Ms(start);
+  sqlite3_finalize(range);
+
   sqlite3_stmt* update = Prepare(db, "UPDATE t SET v = -1 WHERE k = ?");
   start = Clock::now();
   Exec(db, "BEGIN");
@@ -418,7 +457,8 @@ void CheckResults(const Results& ours, const Results& theirs, int32_t rows) {
   const auto text = [](const Results& r) {
     return "lookup sum " + std::to_string(r.lookupSum) + ", range rows " +
            std::to_string(r.rangeRows) + ", range key sum " + std::to_string(r.rangeKeySum) +
-           ", range count " + std::to_string(r.rangeCounted);
+           ", range count " + std::to_string(r.rangeCounted) + ", filter rows " +
+           std::to_string(r.filterRows) + ", filter key sum " + std::to_string(r.filterKeySum);
   };
   const int64_t expected = ExpectedRangeRows(rows);
   if (!(ours == theirs) || ours.rangeRows != expected || ours.rangeCounted != expected)
@@ -455,6 +495,7 @@ int main(int argc, char** argv) {
   Line("range", static_cast<int32_t>(ourResults.rangeRows), ours.range, theirs.range);
   Line("range-count", static_cast<int32_t>(ourResults.rangeCounted), ours.rangeCount,
        theirs.rangeCount);
+  Line("filter", static_cast<int32_t>(ourResults.filterRows), ours.filter, theirs.filter);
   Line("update", rows / 10, ours.update, theirs.update);
   Line("delete", rows / 10, ours.erase, theirs.erase);
   std::printf("op=size rows=%d vrx_bytes=%lld sqlite_bytes=%lld ratio=%.2f\n", rows,

@@ -1,5 +1,7 @@
 #include "engine/storage/records/VRXRecordBitmap.h"
 
+#include <algorithm>
+
 #include "engine/base/VRXExcept.h"
 #include "engine/base/VRXInvariant.h"
 
@@ -56,6 +58,20 @@ int64_t TVRXRecordBitmap::OrdinalOf(const TVRXRecordID& id) const {
 bool TVRXRecordBitmap::RecordIDOfOrdinal(int64_t ordinal, TVRXRecordID& id) const {
   if (ordinal < 1 || ordinal > bits_.CountSetBits()) return false;
   const int32_t bit = bits_.BitOfOrdinal(static_cast<int32_t>(ordinal - 1));
+  if (bit < 0) return false;
+  id = RecordIDAtPosition(bit, recordsPerPage_);
+  return true;
+}
+
+bool TVRXRecordBitmap::Neighbour(const TVRXRecordID* from, bool forward, TVRXRecordID& id) const {
+  if (bits_.BitCount() == 0) return false;
+  int32_t start = -1;
+  if (from != nullptr) {
+    const int64_t position = RecordPosition(*from, recordsPerPage_);
+    // Positions outside the array are clipped: before it, or after it.
+    start = static_cast<int32_t>(std::clamp<int64_t>(position, -1, bits_.BitCount()));
+  }
+  const int32_t bit = bits_.FindNearest(from == nullptr, forward, start);
   if (bit < 0) return false;
   id = RecordIDAtPosition(bit, recordsPerPage_);
   return true;

@@ -45,6 +45,9 @@ class TVRXRecordBitmap {
   int64_t OrdinalOf(const TVRXRecordID& id) const;
   // The record ID of the k-th set bit (k from 1); false when fewer are set.
   bool RecordIDOfOrdinal(int64_t ordinal, TVRXRecordID& id) const;
+  // The member after (before) `from` in record position order, or the
+  // first (last) member when `from` is null; false when there is none.
+  bool Neighbour(const TVRXRecordID* from, bool forward, TVRXRecordID& id) const;
   // Inactive and empty.
   void Reset();
 

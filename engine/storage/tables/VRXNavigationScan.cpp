@@ -144,6 +144,11 @@ bool TVRXNavigationScan::Find(const Position& from, bool forward, TVRXRecordID& 
   return hit;
 }
 
+bool TVRXNavigationScan::WalksByNearest() const {
+  if (path_ == nullptr || empty_) return false;
+  return !cursor_.HasIndex() || path_ != &table_.RecordIndex(cursor_.indexID);
+}
+
 const TVRXKeyPath* TVRXNavigationScan::FoundPathOnCurrentIndex() const {
   return foundOnCurrent_ ? &lastPath_ : nullptr;
 }

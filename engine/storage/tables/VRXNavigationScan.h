@@ -76,6 +76,11 @@ class TVRXNavigationScan {
   // After a Find along the cursor's current index: the found entry's path.
   const TVRXKeyPath* FoundPathOnCurrentIndex() const;
 
+  // After Prepare: the chosen range lies on another index than the one
+  // the cursor walks (or the cursor walks storage order), so that each
+  // Find walks the whole range for the nearest record.
+  bool WalksByNearest() const;
+
   // Every accepted record, in no particular order.
   void MarkAll(const std::function<void(const TVRXRecordID&)>& mark);
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/storage/btree/VRXBTreeIndex.h"
@@ -63,9 +64,12 @@ class TVRXTableCursor {
   bool atEOF = false;
   // The cursor's record bitmap; null when it keeps none.
   TVRXRecordBitmap* recordBitmap = nullptr;
-  // The bitmap's members in the order of the cursor's index, filled with
-  // the bitmap of a restricted cursor that has an index (record numbers).
+  // The bitmap's members in the order of the cursor's index: built when a
+  // restricted cursor with an index asks for record numbers, valid while
+  // bitmapOrderValid (a rebuilt bitmap or a write clears it).
   std::vector<TVRXRecordID> bitmapOrder;
+  // (record position, place in bitmapOrder), sorted by position.
+  std::vector<std::pair<int64_t, int64_t>> bitmapOrderByPosition;
   bool bitmapOrderValid = false;
 
   // --- what navigation follows ---------------------------------------------------------

@@ -165,6 +165,14 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   // table's change counter; its members in the current index's order.
   TVRXRecordBitmap& ValidBitmap(TVRXTableCursor& cursor);
   const std::vector<TVRXRecordID>& BitmapInIndexOrder(TVRXTableCursor& cursor);
+  // The place (from 0) of `id` among the members in index order; -1 when
+  // it is none.
+  int64_t OrdinalInIndexOrder(TVRXTableCursor& cursor, const TVRXRecordID& id);
+  // The next (prior) member of the cursor's record bitmap in its order,
+  // read into `record`; `fallBack` when the bitmap cannot answer (the
+  // cursor stands on a record that is no member).
+  int32_t StepByBitmap(TVRXTableCursor& cursor, bool forward, std::span<uint8_t> record,
+                       bool& fallBack);
   // The next or prior record of a cursor that stands inside its range and
   // has no other restriction, by one step along its index; false when the
   // step cannot decide (the scan then does).

@@ -146,6 +146,53 @@ bool TVRXBaseTableData::StepWithinRange(TVRXTableCursor& cursor, int32_t mode,
   return true;
 }
 
+int32_t TVRXBaseTableData::StepByBitmap(TVRXTableCursor& cursor, bool forward,
+                                        std::span<uint8_t> record, bool& fallBack) {
+  fallBack = false;
+  TVRXRecordBitmap& bitmap = ValidBitmap(cursor);
+  const Position from = PositionOf(cursor);
+  TVRXRecordID found;
+  bool have = false;
+  if (!cursor.HasIndex()) {
+    // Members in storage order: the set bits in record position order.
+    if ((forward && from.atEOF) || (!forward && from.atBOF))
+      have = false;
+    else
+      have = bitmap.Neighbour(from.AtEdge() ? nullptr : &from.id, forward, found);
+  } else {
+    const std::vector<TVRXRecordID>& order = BitmapInIndexOrder(cursor);
+    const auto size = static_cast<int64_t>(order.size());
+    int64_t at = 0;  // the ordinal (from 0) of the position among the members
+    if (from.atBOF) {
+      at = -1;
+    } else if (from.atEOF) {
+      at = size;
+    } else {
+      at = OrdinalInIndexOrder(cursor, from.id);
+      if (at < 0) {
+        fallBack = true;  // a record that is no member has no place here
+        return TVRXReadRequest::kNotFound;
+      }
+    }
+    const int64_t target = forward ? at + 1 : at - 1;
+    have = target >= 0 && target < size;
+    if (have) found = order[static_cast<size_t>(target)];
+  }
+  if (!have) {
+    cursor.atBOF = !forward;
+    cursor.atEOF = forward;
+    return forward ? TVRXReadRequest::kNoneAfter : TVRXReadRequest::kNoneBefore;
+  }
+  ++recordsRead_;
+  if (!record.empty() && !FetchRecord(cursor.CursorSessionID(), found, record)) {
+    fallBack = true;
+    return TVRXReadRequest::kNotFound;
+  }
+  cursor.currentRecordID = found;
+  cursor.atBOF = cursor.atEOF = false;
+  return TVRXReadRequest::kFound;
+}
+
 int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool reloadCounters) {
   TVRXTableLock hold(*this);
   RequireOpen(30527);
@@ -162,49 +209,82 @@ int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool
     // A cursor restricted by its range alone steps along its index and
     // stops at the range's far end: the scan would find the same record.
     if (int32_t result = 0; StepWithinRange(cursor, mode, record, result)) return result;
+    const bool forward = mode == TVRXReadRequest::kNext;
+    // A record bitmap that holds the cursor's records already answers a
+    // step without a scan.
+    if (!cursor.HasDistinct() && cursor.recordBitmap != nullptr && cursor.recordBitmap->Active() &&
+        !cursor.recordBitmap->IsStale(ChangeCounter())) {
+      bool fallBack = false;
+      const int32_t result = StepByBitmap(cursor, forward, record, fallBack);
+      if (!fallBack) return result;
+    }
     std::vector<uint8_t> distinctKey;
     if (cursor.HasDistinct() && !from.AtEdge()) {
       distinctKey.resize(static_cast<size_t>(recordManager_->MemoryRecordSize()));
       ++recordsRead_;
       if (!FetchRecord(session, from.id, distinctKey)) return TVRXReadRequest::kNotFound;
     }
-    const bool forward = mode == TVRXReadRequest::kNext;
-    TVRXNavigationScan scan(*this, cursor, recordsRead_);
-    scan.AddCursorRestrictions(forward, distinctKey);
-    scan.Prepare();
     TVRXRecordID found;
-    if (!scan.Find(from, forward, found, record)) {
-      if (scan.Lost()) return TVRXReadRequest::kNotFound;
-      cursor.atBOF = !forward;
-      cursor.atEOF = forward;
-      return forward ? TVRXReadRequest::kNoneAfter : TVRXReadRequest::kNoneBefore;
+    TVRXKeyPath path;
+    bool havePath = false;
+    // One scan from the position; kUseBitmap when the bitmap serves better.
+    // Scans never overlap: one scan's detached nodes must not hide
+    // conditions from another, so the scan is gone before the bitmap is
+    // built.
+    constexpr int32_t kUseBitmap = -1;
+    const auto scanFrom = [&](bool bitmapAllowed) {
+      TVRXNavigationScan scan(*this, cursor, recordsRead_);
+      scan.AddCursorRestrictions(forward, distinctKey);
+      scan.Prepare();
+      // A range on another index than the cursor's order would be walked
+      // whole at every step; the record bitmap holds its records once.
+      if (bitmapAllowed && !cursor.HasDistinct() && scan.WalksByNearest()) return kUseBitmap;
+      if (!scan.Find(from, forward, found, record)) {
+        if (scan.Lost()) return static_cast<int32_t>(TVRXReadRequest::kNotFound);
+        cursor.atBOF = !forward;
+        cursor.atEOF = forward;
+        return static_cast<int32_t>(forward ? TVRXReadRequest::kNoneAfter
+                                            : TVRXReadRequest::kNoneBefore);
+      }
+      if (const TVRXKeyPath* at = scan.FoundPathOnCurrentIndex()) {
+        path.CopyFrom(*at);
+        havePath = true;
+      }
+      return static_cast<int32_t>(TVRXReadRequest::kFound);
+    };
+    int32_t result = scanFrom(cursor.recordBitmap != nullptr);
+    if (result == kUseBitmap) {
+      bool fallBack = false;
+      result = StepByBitmap(cursor, forward, record, fallBack);
+      if (!fallBack) return result;
+      result = scanFrom(false);
     }
-    const TVRXKeyPath* path = scan.FoundPathOnCurrentIndex();
-    std::unique_ptr<TVRXNavigationScan> group;
+    if (result != TVRXReadRequest::kFound) return result;
     if (cursor.HasDistinct() && !forward) {
       // Backwards the walk meets the last record of the group before;
       // distinct navigation stands on each group's first record.
       std::vector<uint8_t> key(static_cast<size_t>(recordManager_->MemoryRecordSize()));
       ++recordsRead_;
       if (FetchRecord(session, found, key)) {
-        group = std::make_unique<TVRXNavigationScan>(*this, cursor, recordsRead_);
-        group->AddCursorRestrictions(true, {});
-        group->AddGroupCondition(key);
-        group->Prepare();
+        TVRXNavigationScan group(*this, cursor, recordsRead_);
+        group.AddCursorRestrictions(true, {});
+        group.AddGroupCondition(key);
+        group.Prepare();
         TVRXRecordID first;
-        if (group->Find(Position{}, true, first, record)) {
+        if (group.Find(Position{}, true, first, record)) {
           found = first;
-          path = group->FoundPathOnCurrentIndex();
+          havePath = group.FoundPathOnCurrentIndex() != nullptr;
+          if (havePath) path.CopyFrom(*group.FoundPathOnCurrentIndex());
         }
       }
     }
     cursor.currentRecordID = found;
     cursor.atBOF = cursor.atEOF = false;
-    if (path != nullptr) {
+    if (havePath) {
       cursor.positionCache.Index = &RecordIndex(cursor.indexID);
       cursor.positionCache.SessionID = session;
       cursor.positionCache.RecordID = found;
-      cursor.positionCache.Path.CopyFrom(*path);
+      cursor.positionCache.Path.CopyFrom(path);
     }
     return TVRXReadRequest::kFound;
   }
@@ -328,17 +408,29 @@ const std::vector<TVRXRecordID>& TVRXBaseTableData::BitmapInIndexOrder(TVRXTable
   TVRXRecordBitmap& bitmap = ValidBitmap(cursor);
   if (cursor.bitmapOrderValid) return cursor.bitmapOrder;
   cursor.bitmapOrder.clear();
+  cursor.bitmapOrderByPosition.clear();
   TVRXBTreeRecordIndex& index = RecordIndex(cursor.indexID);
-  const int32_t session = cursor.CursorSessionID();
-  TVRXKeyPath path;
-  if (index.FindCondition(session, TVRXIndexCondition{}, false, path)) {
-    do {
-      const TVRXRecordID id = index.RecordIDAt(session, path);
-      if (bitmap.Contains(id)) cursor.bitmapOrder.push_back(id);
-    } while (index.StepNext(session, path));
-  }
+  index.Tree().ForEach(cursor.CursorSessionID(), [&](const uint8_t*, const uint8_t* value) {
+    const TVRXRecordID id = LoadRecordID(value);
+    if (bitmap.Contains(id)) {
+      cursor.bitmapOrderByPosition.emplace_back(RecordPosition(id, bitmap.RecordsPerPage()),
+                                                static_cast<int64_t>(cursor.bitmapOrder.size()));
+      cursor.bitmapOrder.push_back(id);
+    }
+    return true;
+  });
+  std::sort(cursor.bitmapOrderByPosition.begin(), cursor.bitmapOrderByPosition.end());
   cursor.bitmapOrderValid = true;
   return cursor.bitmapOrder;
+}
+
+int64_t TVRXBaseTableData::OrdinalInIndexOrder(TVRXTableCursor& cursor, const TVRXRecordID& id) {
+  BitmapInIndexOrder(cursor);
+  const int64_t position = RecordPosition(id, cursor.recordBitmap->RecordsPerPage());
+  const auto& positions = cursor.bitmapOrderByPosition;
+  const auto it = std::lower_bound(positions.begin(), positions.end(),
+                                   std::pair<int64_t, int64_t>{position, 0});
+  return it != positions.end() && it->first == position ? it->second : -1;
 }
 
 int64_t TVRXBaseTableData::GetRecordCount(TVRXTableCursor& cursor) {
@@ -356,10 +448,8 @@ int64_t TVRXBaseTableData::GetRecNo(TVRXTableCursor& cursor) {
   const TVRXRecordID& id = cursor.currentRecordID;
   if (cursor.IsRestricted()) {
     if (cursor.HasIndex()) {
-      const std::vector<TVRXRecordID>& order = BitmapInIndexOrder(cursor);
-      for (size_t i = 0; i < order.size(); ++i)
-        if (SameRecordID(order[i], id)) return static_cast<int64_t>(i) + 1;
-      return -1;
+      const int64_t ordinal = OrdinalInIndexOrder(cursor, id);
+      return ordinal < 0 ? -1 : ordinal + 1;
     }
     TVRXRecordBitmap& bitmap = ValidBitmap(cursor);
     return bitmap.Contains(id) ? bitmap.OrdinalOf(id) : -1;

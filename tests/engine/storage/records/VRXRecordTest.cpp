@@ -2,6 +2,8 @@
 // record bitmap, on real page buffers.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstring>
 #include <vector>
 
@@ -17,7 +19,8 @@ namespace {
 using pelvaro::test::MessageOf;
 
 void Fields(TVRXFieldDefs& defs, int count) {
-  for (int i = 0; i < count; ++i) defs.AddField("F" + std::to_string(i), TVRXAdvancedFieldType::Integer);
+  for (int i = 0; i < count; ++i)
+    defs.AddField("F" + std::to_string(i), TVRXAdvancedFieldType::Integer);
   defs.ComputeOffsets();
 }
 
@@ -62,8 +65,9 @@ TEST(RecordLayout, MemoryAndDiskRecordsRoundTrip) {
   const int32_t tail = defs.Field(1).MemoryOffset() + 6;
   EXPECT_EQ(back[static_cast<size_t>(tail)], 0);
   std::vector<uint8_t> shortRecord(2);
-  EXPECT_NE(MessageOf([&] { MemoryToDisk(defs, shortRecord, disk); }).find("Invalid record buffer size"),
-            std::string::npos);
+  EXPECT_NE(
+      MessageOf([&] { MemoryToDisk(defs, shortRecord, disk); }).find("Invalid record buffer size"),
+      std::string::npos);
 }
 
 TEST(FieldAccess, ConversionsAndNulls) {
@@ -119,8 +123,9 @@ TEST(FieldAccess, ConversionsAndNulls) {
   EXPECT_EQ(MessageOf([&] { SetFieldValue(6, defs, in, record); }),
             "Invalid field number - FieldNo = 6, FieldCount = 6 - Native error: 10004");
   std::vector<uint8_t> tooShort(3);
-  EXPECT_NE(MessageOf([&] { GetFieldValue(2, defs, out, tooShort); }).find("Error getting field data"),
-            std::string::npos);
+  EXPECT_NE(
+      MessageOf([&] { GetFieldValue(2, defs, out, tooShort); }).find("Error getting field data"),
+      std::string::npos);
 }
 
 // A page buffer of the standard size, outside any page manager.
@@ -186,6 +191,40 @@ TEST(RecordBitmap, OrdinalsAndRecordIDs) {
   bitmap.Reset();
   EXPECT_FALSE(bitmap.Active());
   EXPECT_EQ(bitmap.Count(), 0);
+}
+
+TEST(RecordBitmap, NeighboursInRecordPositionOrder) {
+  TVRXRecordBitmap bitmap(40);
+  for (const TVRXRecordID& id : {TVRXRecordID{3, 5}, {3, 39}, {9, 0}}) bitmap.SetRecord(id, true);
+  struct Case {
+    std::optional<TVRXRecordID> from;  // none: from the edge
+    bool forward;
+    std::optional<TVRXRecordID> expected;
+  };
+  const Case cases[] = {
+      {std::nullopt, true, TVRXRecordID{3, 5}},
+      {std::nullopt, false, TVRXRecordID{9, 0}},
+      {TVRXRecordID{3, 5}, true, TVRXRecordID{3, 39}},
+      {TVRXRecordID{3, 39}, true, TVRXRecordID{9, 0}},
+      {TVRXRecordID{9, 0}, true, std::nullopt},
+      {TVRXRecordID{3, 5}, false, std::nullopt},
+      {TVRXRecordID{5, 1}, false, TVRXRecordID{3, 39}},  // a position that is no member
+      {TVRXRecordID{0, 0}, true, TVRXRecordID{3, 5}},
+      {TVRXRecordID{500, 0}, false, TVRXRecordID{9, 0}},  // past the bits
+      {TVRXRecordID{500, 0}, true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    TVRXRecordID found;
+    const bool have = bitmap.Neighbour(c.from ? &*c.from : nullptr, c.forward, found);
+    ASSERT_EQ(have, c.expected.has_value());
+    if (have) {
+      EXPECT_EQ(found.PageNo, c.expected->PageNo);
+      EXPECT_EQ(found.Slot, c.expected->Slot);
+    }
+  }
+  TVRXRecordBitmap empty(40);
+  TVRXRecordID found;
+  EXPECT_FALSE(empty.Neighbour(nullptr, true, found));
 }
 
 TEST(RecordID, OrderAndPositions) {
