@@ -880,6 +880,25 @@ TEST_F(NavigationTest, DistinctOverTheLeadingFieldOfALongerIndex) {
   }
 }
 
+TEST_F(NavigationTest, DistinctUnderAFilterAnsweredByAnotherIndex) {
+  // Score > 20 is answered by ByScore while the cursor walks its sort
+  // index on Round: backwards, the search for a group's first record must
+  // still test the filter.
+  TVRXLocalCursor& cursor = Players();
+  cursor.SetDistinct({"Round"}, {"ASC"}, {"CASE"});
+  cursor.SetFilter("Score > 20", false, false);
+  const std::vector<int32_t> forward = Ids(cursor);
+  std::vector<int32_t> rounds;
+  for (int32_t id : forward) {
+    const Player& p = kPlayers[id - 1];
+    EXPECT_GT(p.score, 20) << "record " << id;
+    rounds.push_back(p.round);
+  }
+  EXPECT_THAT(rounds, ElementsAreArray({1, 2, 3}));
+  EXPECT_THAT(Ids(cursor, false), ElementsAreArray(Reversed(forward)));
+  EXPECT_EQ(cursor.GetRecordCount(), 3);
+}
+
 // --- the record set while records change ----------------------------------------------
 
 TEST_F(NavigationTest, RecordSetFollowsChangesThroughEitherCursor) {
