@@ -478,11 +478,11 @@ bool TVRXDiskTableData::BitmapValid(const TVRXTableCursor& cursor) const {
          !cursor.recordBitmap->IsStale(recordManager_->ChangeCounter());
 }
 
-void TVRXDiskTableData::KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id, bool member,
-                                   bool wasValid) {
+void TVRXDiskTableData::KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id,
+                                   const std::span<uint8_t>* record, bool wasValid) {
   TVRXRecordBitmap* bitmap = cursor.recordBitmap;
   if (bitmap == nullptr || !bitmap->Active()) return;
-  bitmap->SetRecord(id, member);
+  bitmap->SetRecord(id, record != nullptr && AcceptRecord(cursor, *record));
   cursor.bitmapOrderValid = false;
   // A distinct set may lose or gain a group's first record: rebuilt.
   if (wasValid && !cursor.HasDistinct()) bitmap->SetChangeCounter(recordManager_->ChangeCounter());
@@ -512,7 +512,7 @@ bool TVRXDiskTableData::InsertRecord(TVRXTableCursor& cursor) {
   }
   try {
     indexManager_->InsertKeys(sessionID, record, id);
-    KeepBitmap(cursor, id, AcceptRecord(cursor, record), bitmapValid);
+    KeepBitmap(cursor, id, &record, bitmapValid);
     cursor.atBOF = false;
     cursor.atEOF = false;
     cursor.currentRecordID = id;
@@ -541,7 +541,7 @@ bool TVRXDiskTableData::UpdateRecord(TVRXTableCursor& cursor) {
       UndoFailedWrite(cursor);
       return false;
     }
-    KeepBitmap(cursor, id, AcceptRecord(cursor, record), bitmapValid);
+    KeepBitmap(cursor, id, &record, bitmapValid);
     WriteCounters(sessionID);
     Commit(sessionID, cursor.SessionInTransaction());
   } catch (...) {
@@ -576,7 +576,7 @@ bool TVRXDiskTableData::DeleteRecord(TVRXTableCursor& cursor) {
     UndoFailedWrite(cursor);
     throw;
   }
-  KeepBitmap(cursor, id, false, bitmapValid);
+  KeepBitmap(cursor, id, nullptr, bitmapValid);
   cursor.positionCache.Invalidate();
   if (hasNeighbour) {
     cursor.currentRecordID = neighbour;

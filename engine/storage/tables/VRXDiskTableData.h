@@ -120,8 +120,10 @@ class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecord
   // Undo of a failed record write outside a transaction.
   void UndoFailedWrite(TVRXTableCursor& cursor);
   // Keeps the writing cursor's record bitmap valid across its own write
-  // when it was valid before: the record's bit is set as it passes now.
-  void KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id, bool member, bool wasValid);
+  // when it was valid before: the bit of the record written (null: deleted)
+  // is set as it passes now.
+  void KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id,
+                  const std::span<uint8_t>* record, bool wasValid);
   bool BitmapValid(const TVRXTableCursor& cursor) const;
   void CheckInvariants() const;
 
