@@ -308,6 +308,27 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
   sqlite3_reset(statement);
 }
 
+// The keys of the first `ranges` group ranges read through `sql` (its two
+// parameters the range's bounds) in one read transaction; milliseconds.
+double SqliteRanges(sqlite3* db, const char* sql, int32_t ranges, int64_t& rows, int64_t& keySum) {
+  sqlite3_stmt* statement = Prepare(db, sql);
+  const auto start = Clock::now();
+  Exec(db, "BEGIN");
+  for (int32_t r = 0; r < ranges; ++r) {
+    sqlite3_bind_int(statement, 1, RangeStart(r));
+    sqlite3_bind_int(statement, 2, RangeStart(r) + kRangeGroups - 1);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      ++rows;
+      keySum += sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_reset(statement);
+  }
+  Exec(db, "COMMIT");
+  const double ms = Ms(start);
+  sqlite3_finalize(statement);
+  return ms;
+}
+
 Timings RunSqlite(const std::string& path, int32_t rows, Results& results) {
   Timings t;
   std::filesystem::remove(path);
@@ -372,21 +393,8 @@ Timings RunSqlite(const std::string& path, int32_t rows, Results& results) {
   t.lookup = Ms(start);
   sqlite3_finalize(lookup);
 
-  sqlite3_stmt* range = Prepare(db, "SELECT k FROM t WHERE g BETWEEN ? AND ?");
-  start = Clock::now();
-  Exec(db, "BEGIN");
-  for (int32_t r = 0; r < kRanges; ++r) {
-    sqlite3_bind_int(range, 1, RangeStart(r));
-    sqlite3_bind_int(range, 2, RangeStart(r) + kRangeGroups - 1);
-    while (sqlite3_step(range) == SQLITE_ROW) {
-      ++results.rangeRows;
-      results.rangeKeySum += sqlite3_column_int64(range, 0);
-    }
-    sqlite3_reset(range);
-  }
-  Exec(db, "COMMIT");
-  t.range = Ms(start);
-  sqlite3_finalize(range);
+  t.range = SqliteRanges(db, "SELECT k FROM t WHERE g BETWEEN ? AND ?", kRanges, results.rangeRows,
+                         results.rangeKeySum);
 
   sqlite3_stmt* count = Prepare(db, "SELECT count(*) FROM t WHERE g BETWEEN ? AND ?");
   start = Clock::now();
@@ -402,21 +410,8 @@ Timings RunSqlite(const std::string& path, int32_t rows, Results& results) {
   t.rangeCount = Ms(start);
   sqlite3_finalize(count);
 
-  range = Prepare(db, "SELECT k FROM t WHERE g >= ? AND g <= ?");
-  start = Clock::now();
-  Exec(db, "BEGIN");
-  for (int32_t r = 0; r < kFilters; ++r) {
-    sqlite3_bind_int(range, 1, RangeStart(r));
-    sqlite3_bind_int(range, 2, RangeStart(r) + kRangeGroups - 1);
-    while (sqlite3_step(range) == SQLITE_ROW) {
-      ++results.filterRows;
-      results.filterKeySum += sqlite3_column_int64(range, 0);
-    }
-    sqlite3_reset(range);
-  }
-  Exec(db, "COMMIT");
-  t.filter = Ms(start);
-  sqlite3_finalize(range);
+  t.filter = SqliteRanges(db, "SELECT k FROM t WHERE g >= ? AND g <= ?", kFilters,
+                          results.filterRows, results.filterKeySum);
 
   sqlite3_stmt* update = Prepare(db, "UPDATE t SET v = -1 WHERE k = ?");
   start = Clock::now();
