@@ -255,8 +255,6 @@ void DumpRange(TVRXLocalSession& session, const std::string& table, const std::s
   RangeBound lower = MakeRangeBound(cursor, fieldNo, from, true);
   RangeBound upper = MakeRangeBound(cursor, fieldNo, to, false);
   cursor.SetIndex(definition.Name());
-  if (!cursor.HasIndex())
-    throw std::runtime_error("no such index: " + index + " on table " + table);
   // The range runs in index order: on a descending field it starts at the
   // upper bound.
   if (column.IsDescending()) std::swap(lower, upper);

@@ -231,9 +231,7 @@ TVRXColumnLookup TVRXCursor::FindColumn(std::string_view, std::string_view field
 
 void TVRXCursor::ReadColumn(const TVRXExprColumn& column, const void* record,
                             TVRXVariant& value) const {
-  if (column.number < 0 || column.number >= physicalFieldDefs.Count())
-    throw EVRXException("Invalid field number - FieldNo = %d, FieldCount = %d",
-                        {column.number, physicalFieldDefs.Count()}, 10000);
+  // GetFieldValue refuses a field number outside the physical fields.
   const size_t size = static_cast<size_t>(dataSize);
   std::span<const uint8_t> data;
   if (record != nullptr)

@@ -473,21 +473,6 @@ bool TVRXDiskTableData::FetchRecord(int32_t sessionID, const TVRXRecordID& id,
 
 // --- record writes ----------------------------------------------------------------------------------
 
-bool TVRXDiskTableData::BitmapValid(const TVRXTableCursor& cursor) const {
-  return cursor.recordBitmap != nullptr && cursor.recordBitmap->Active() &&
-         !cursor.recordBitmap->IsStale(recordManager_->ChangeCounter());
-}
-
-void TVRXDiskTableData::KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id,
-                                   const std::span<uint8_t>* record, bool wasValid) {
-  TVRXRecordBitmap* bitmap = cursor.recordBitmap;
-  if (bitmap == nullptr || !bitmap->Active()) return;
-  bitmap->SetRecord(id, record != nullptr && AcceptRecord(cursor, *record));
-  cursor.bitmapOrderValid = false;
-  // A distinct set may lose or gain a group's first record: rebuilt.
-  if (wasValid && !cursor.HasDistinct()) bitmap->SetChangeCounter(recordManager_->ChangeCounter());
-}
-
 void TVRXDiskTableData::UndoFailedWrite(TVRXTableCursor& cursor) {
   // The bitmap may hold the failed write's record: built again when asked.
   if (cursor.recordBitmap != nullptr) cursor.recordBitmap->Reset();
@@ -512,7 +497,7 @@ bool TVRXDiskTableData::InsertRecord(TVRXTableCursor& cursor) {
   }
   try {
     indexManager_->InsertKeys(sessionID, record, id);
-    KeepBitmap(cursor, id, &record, bitmapValid);
+    KeepBitmap(cursor, id, record, bitmapValid);
     cursor.atBOF = false;
     cursor.atEOF = false;
     cursor.currentRecordID = id;
@@ -541,7 +526,7 @@ bool TVRXDiskTableData::UpdateRecord(TVRXTableCursor& cursor) {
       UndoFailedWrite(cursor);
       return false;
     }
-    KeepBitmap(cursor, id, &record, bitmapValid);
+    KeepBitmap(cursor, id, record, bitmapValid);
     WriteCounters(sessionID);
     Commit(sessionID, cursor.SessionInTransaction());
   } catch (...) {
@@ -576,7 +561,7 @@ bool TVRXDiskTableData::DeleteRecord(TVRXTableCursor& cursor) {
     UndoFailedWrite(cursor);
     throw;
   }
-  KeepBitmap(cursor, id, nullptr, bitmapValid);
+  KeepBitmap(cursor, id, {}, bitmapValid);
   cursor.positionCache.Invalidate();
   if (hasNeighbour) {
     cursor.currentRecordID = neighbour;

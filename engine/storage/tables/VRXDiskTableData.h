@@ -119,12 +119,7 @@ class TVRXDiskTableData final : public TVRXBaseTableData, public TVRXIndexRecord
   void ReloadMetadata(int32_t sessionID);
   // Undo of a failed record write outside a transaction.
   void UndoFailedWrite(TVRXTableCursor& cursor);
-  // Keeps the writing cursor's record bitmap valid across its own write
-  // when it was valid before: the bit of the record written (null: deleted)
-  // is set as it passes now.
-  void KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id,
-                  const std::span<uint8_t>* record, bool wasValid);
-  bool BitmapValid(const TVRXTableCursor& cursor) const;
+
   void CheckInvariants() const;
 
   TVRXDiskDatabaseData& disk_;

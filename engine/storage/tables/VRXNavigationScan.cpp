@@ -118,12 +118,11 @@ void TVRXNavigationScan::Prepare() {
 
 bool TVRXNavigationScan::Find(const Position& from, bool forward, TVRXRecordID& found,
                               std::span<uint8_t> record) {
-  // Nothing lies before the first record or after the last.
-  if (empty_ || (forward && from.atEOF) || (!forward && from.atBOF)) return false;
+  if (empty_ || from.NothingBeyond(forward)) return false;
   bool hit = false;
   if (path_ == nullptr) {
     hit = FullScan(from, forward, found);
-  } else if (cursor_.HasIndex() && path_ == &table_.RecordIndex(cursor_.indexID)) {
+  } else if (WalksCurrentIndex()) {
     std::unique_ptr<TVRXKeyPath> start;
     if (!from.AtEdge()) {
       start = CurrentIndexPath(from.id, true);
@@ -144,9 +143,12 @@ bool TVRXNavigationScan::Find(const Position& from, bool forward, TVRXRecordID& 
   return hit;
 }
 
+bool TVRXNavigationScan::WalksCurrentIndex() const {
+  return path_ != nullptr && cursor_.HasIndex() && path_ == &table_.RecordIndex(cursor_.indexID);
+}
+
 bool TVRXNavigationScan::WalksByNearest() const {
-  if (path_ == nullptr || empty_) return false;
-  return !cursor_.HasIndex() || path_ != &table_.RecordIndex(cursor_.indexID);
+  return path_ != nullptr && !empty_ && !WalksCurrentIndex();
 }
 
 const TVRXKeyPath* TVRXNavigationScan::FoundPathOnCurrentIndex() const {
@@ -343,6 +345,15 @@ bool TVRXNavigationScan::NeedsRecords(const Condition* a, const Condition* b) {
   return need;
 }
 
+namespace {
+
+// Two bounds on opposite sides: together a closed range.
+bool FormsRange(const Condition& a, const Condition& b) {
+  return a.Kind != K::Equal && b.Kind != K::Equal && IsLower(a.Kind) != IsLower(b.Kind);
+}
+
+}  // namespace
+
 void TVRXNavigationScan::Choose() {
   std::vector<Condition*> candidates;
   for (int32_t i = 0; i < conditions_.Count(); ++i)
@@ -356,13 +367,17 @@ void TVRXNavigationScan::Choose() {
   // on any other index: that range is the walk, whatever the estimates.
   if (candidates.size() == 2 && candidates[0]->IndexID == cursor_.indexID &&
       candidates[1]->IndexID == cursor_.indexID && !candidates[0]->Removable &&
-      !candidates[1]->Removable && IsLower(candidates[0]->Kind) != IsLower(candidates[1]->Kind) &&
-      candidates[0]->Kind != K::Equal && candidates[1]->Kind != K::Equal)
+      !candidates[1]->Removable && FormsRange(*candidates[0], *candidates[1]))
     return Take(candidates[0], candidates[1]);
 
   const int64_t total = table_.RecordCount(session_);
   const double pageData = table_.PageManager().DataSize();
   const double recordSize = recordSize_;
+  // Pages that `count` items of `size` bytes fill (the count itself when
+  // pages have no size).
+  const auto pages = [&](double count, double size) {
+    return pageData > 0 ? count * size / pageData : count;
+  };
   double bestCost = static_cast<double>(total);
   Condition* bestFirst = nullptr;
   Condition* bestSecond = nullptr;
@@ -373,9 +388,9 @@ void TVRXNavigationScan::Choose() {
     const double n = static_cast<double>(index.EstimateRangeCount(session_, first, second, total));
     const double entry = index.KeyLayout().KeySize() + kRecordIDSize;
     const bool otherIndex = cursor_.HasIndex() && cursor_.indexID != a->IndexID;
-    double cost = pageData > 0 ? n * entry / pageData : n;
-    if (NeedsRecords(a, b)) cost += pageData > 0 ? n * recordSize / pageData : n;
-    if (otherIndex) cost += pageData > 0 ? n * entry / pageData : n;
+    double cost = pages(n, entry);
+    if (NeedsRecords(a, b)) cost += pages(n, recordSize);
+    if (otherIndex) cost += pages(n, entry);
     if (cost < bestCost) {
       bestCost = cost;
       bestFirst = a;
@@ -386,14 +401,12 @@ void TVRXNavigationScan::Choose() {
     consider(candidates[i], nullptr);
     for (size_t j = i + 1; j < candidates.size(); ++j)
       if (candidates[j]->IndexID == candidates[i]->IndexID &&
-          IsLower(candidates[i]->Kind) != IsLower(candidates[j]->Kind) &&
-          candidates[i]->Kind != K::Equal && candidates[j]->Kind != K::Equal)
+          FormsRange(*candidates[i], *candidates[j]))
         consider(candidates[i], candidates[j]);
   }
   if (bestFirst == nullptr) return;
   if (pageData > 0) {
-    const double full = cursor_.HasIndex() ? static_cast<double>(total)
-                                           : static_cast<double>(total) * recordSize / pageData;
+    const double full = cursor_.HasIndex() ? static_cast<double>(total) : pages(total, recordSize);
     if (full < bestCost) return;
   }
   Take(bestFirst, bestSecond);
@@ -441,10 +454,9 @@ bool TVRXNavigationScan::RecordSatisfies(const Condition& c) {
   return Satisfies(IndexOf(c).CompareRecordKeys(scratch_, c.Key, c.KeyFieldCount), c.Kind);
 }
 
-bool TVRXNavigationScan::Accept(const TVRXRecordID& id) {
-  if (!needRecord_) return true;
-  return FetchScratch(id) && Test();
-}
+bool TVRXNavigationScan::Accept(const TVRXRecordID& id) { return !needRecord_ || AcceptRead(id); }
+
+bool TVRXNavigationScan::AcceptRead(const TVRXRecordID& id) { return FetchScratch(id) && Test(); }
 
 void TVRXNavigationScan::Deliver(const TVRXRecordID& id, std::span<uint8_t> record) {
   if (haveScratch_ && SameRecordID(scratchID_, id)) {
@@ -563,7 +575,6 @@ bool TVRXNavigationScan::RangeEdges(TVRXKeyPath& first, TVRXKeyPath& last) {
 
 bool TVRXNavigationScan::NearestByRecordID(const Position& from, bool forward,
                                            TVRXRecordID& found) {
-  if ((forward && from.atEOF) || (!forward && from.atBOF)) return false;
   bool have = false;
   WalkRange(true, nullptr, needRecord_, [&](const TVRXRecordID& id) {
     if (!from.AtEdge()) {
@@ -584,7 +595,6 @@ bool TVRXNavigationScan::NearestByRecordID(const Position& from, bool forward,
 
 bool TVRXNavigationScan::NearestInCurrentIndex(const Position& from, bool forward,
                                                TVRXRecordID& found) {
-  if ((forward && from.atEOF) || (!forward && from.atBOF)) return false;
   TVRXBTreeRecordIndex& current = table_.RecordIndex(cursor_.indexID);
   std::unique_ptr<TVRXKeyPath> origin;
   if (!from.AtEdge()) {
@@ -593,10 +603,9 @@ bool TVRXNavigationScan::NearestInCurrentIndex(const Position& from, bool forwar
   }
   TVRXKeyPath best;
   bool have = false;
-  const bool savedNeed = needRecord_;
-  needRecord_ = true;  // the record's position needs its key
+  // The record's position in the current index needs the record.
   WalkRange(true, nullptr, true, [&](const TVRXRecordID& id) {
-    if (!Accept(id)) return false;
+    if (!AcceptRead(id)) return false;
     TVRXKeyPath position;
     if (!current.FindRecordPosition(session_, id, position, scratch_))
       throw EVRXException("Cannot find record position in index %d, RecordID = %d %d",
@@ -615,13 +624,10 @@ bool TVRXNavigationScan::NearestInCurrentIndex(const Position& from, bool forwar
     have = true;
     return uniqueEquality_;
   });
-  needRecord_ = savedNeed;
-  haveScratch_ = false;
   return have;
 }
 
 bool TVRXNavigationScan::FullScan(const Position& from, bool forward, TVRXRecordID& found) {
-  if ((forward && from.atEOF) || (!forward && from.atBOF)) return false;
   if (!cursor_.HasIndex()) {
     TVRXReadRequest request;
     request.mode = forward ? TVRXReadRequest::kNext : TVRXReadRequest::kPrior;
@@ -652,21 +658,15 @@ bool TVRXNavigationScan::FullScan(const Position& from, bool forward, TVRXRecord
     path.CopyFrom(*current);
     if (!(forward ? index.StepNext(session_, path) : index.StepPrior(session_, path))) return false;
   }
-  const bool savedNeed = needRecord_;
-  needRecord_ = true;
   for (;;) {
     const TVRXRecordID id = index.RecordIDAt(session_, path);
-    if (Accept(id)) {
-      needRecord_ = savedNeed;
+    if (AcceptRead(id)) {
       found = id;
       lastPath_.CopyFrom(path);
       foundOnCurrent_ = true;
       return true;
     }
-    if (!(forward ? index.StepNext(session_, path) : index.StepPrior(session_, path))) {
-      needRecord_ = savedNeed;
-      return false;
-    }
+    if (!(forward ? index.StepNext(session_, path) : index.StepPrior(session_, path))) return false;
   }
 }
 

@@ -37,6 +37,8 @@ struct TVRXNavigationPosition {
   bool atEOF = false;
   TVRXRecordID id;
   bool AtEdge() const { return atBOF || atEOF; }
+  // Nothing lies that way: before the first record or after the last.
+  bool NothingBeyond(bool forward) const { return forward ? atEOF : atBOF; }
 };
 
 class TVRXNavigationScan {
@@ -80,6 +82,8 @@ class TVRXNavigationScan {
   // the cursor walks (or the cursor walks storage order), so that each
   // Find walks the whole range for the nearest record.
   bool WalksByNearest() const;
+  // After Prepare: the chosen range lies on the cursor's current index.
+  bool WalksCurrentIndex() const;
 
   // Every accepted record, in no particular order.
   void MarkAll(const std::function<void(const TVRXRecordID&)>& mark);
@@ -132,6 +136,8 @@ class TVRXNavigationScan {
 
   // Reads the record when a test needs it; false when it does not pass.
   bool Accept(const TVRXRecordID& id);
+  // Reads the record always, then tests it.
+  bool AcceptRead(const TVRXRecordID& id);
 
   void Deliver(const TVRXRecordID& id, std::span<uint8_t> record);
 

@@ -164,6 +164,13 @@ class TVRXBaseTableData : public TVRXTableData, public TVRXMetadataTable {
   // The cursor's record bitmap, rebuilt when it is not valid for the
   // table's change counter; its members in the current index's order.
   TVRXRecordBitmap& ValidBitmap(TVRXTableCursor& cursor);
+  // The cursor's bitmap holds its records for the table as it is now.
+  bool BitmapValid(const TVRXTableCursor& cursor) const;
+  // Keeps the writing cursor's record bitmap in step with its own write
+  // and, when it was valid before, valid: the bit of the record written
+  // (`record` empty: deleted) is set as the record passes now.
+  void KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id,
+                  std::span<const uint8_t> record, bool wasValid);
   const std::vector<TVRXRecordID>& BitmapInIndexOrder(TVRXTableCursor& cursor);
   // The place (from 0) of `id` among the members in index order; -1 when
   // it is none.

@@ -25,29 +25,38 @@ Position PositionOf(const TVRXTableCursor& cursor) {
   return {cursor.atBOF, cursor.atEOF, cursor.currentRecordID};
 }
 
+// Where a record lies against the cursor's range on its current index:
+// -1 before its start, 0 inside, +1 after its end.
+int RangeSide(TVRXBTreeRecordIndex& index, const TVRXTableCursor& cursor,
+              std::span<const uint8_t> record) {
+  const int32_t columns = index.Definition().ColumnCount();
+  auto order = [&](const std::vector<uint8_t>& key, int32_t count) {
+    if (key.size() >= record.size())
+      return index.CompareRecordKeys(record, key, count <= 0 || count > columns ? columns : count);
+    std::vector<uint8_t> full(key);
+    full.resize(record.size(), 0);
+    return index.CompareRecordKeys(record, full, count <= 0 || count > columns ? columns : count);
+  };
+  if (!cursor.rangeStartKey.empty()) {
+    const int o = order(cursor.rangeStartKey, cursor.rangeStartFieldCount);
+    if (cursor.rangeStartExclusive ? o <= 0 : o < 0) return -1;
+  }
+  if (!cursor.rangeEndKey.empty()) {
+    const int o = order(cursor.rangeEndKey, cursor.rangeEndFieldCount);
+    if (cursor.rangeEndExclusive ? o >= 0 : o > 0) return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 // --- acceptance ----------------------------------------------------------------------------
 
 bool TVRXBaseTableData::AcceptRecord(TVRXTableCursor& cursor, std::span<const uint8_t> record) {
   TVRXTableLock hold(*this);
-  if (cursor.HasIndex()) {
-    TVRXBTreeRecordIndex& index = RecordIndex(cursor.indexID);
-    const int32_t columns = index.Definition().ColumnCount();
-    auto within = [&](const std::vector<uint8_t>& key, int32_t count) {
-      std::vector<uint8_t> full(key);
-      if (full.size() < record.size()) full.resize(record.size(), 0);
-      return index.CompareRecordKeys(record, full, count <= 0 || count > columns ? columns : count);
-    };
-    if (!cursor.rangeStartKey.empty()) {
-      const int order = within(cursor.rangeStartKey, cursor.rangeStartFieldCount);
-      if (cursor.rangeStartExclusive ? order <= 0 : order < 0) return false;
-    }
-    if (!cursor.rangeEndKey.empty()) {
-      const int order = within(cursor.rangeEndKey, cursor.rangeEndFieldCount);
-      if (cursor.rangeEndExclusive ? order >= 0 : order > 0) return false;
-    }
-  }
+  if (cursor.HasIndex() && cursor.HasRange() &&
+      RangeSide(RecordIndex(cursor.indexID), cursor, record) != 0)
+    return false;
   if (TVRXScanExpression* filter = cursor.FilterExpression(); filter && !filter->Accepts(record))
     return false;
   if (TVRXScanExpression* extra = cursor.ExtraFilterExpression(); extra && !extra->Accepts(record))
@@ -86,29 +95,6 @@ int32_t StepDirect(TVRXBaseTableData& table, TVRXTableCursor& cursor, int32_t mo
   table.StepStorageOrder(session, request);
   found = request.recordID;
   return request.result;
-}
-
-// Where a record lies against the cursor's range on its current index:
-// -1 before its start, 0 inside, +1 after its end.
-int RangeSide(TVRXBTreeRecordIndex& index, const TVRXTableCursor& cursor,
-              std::span<const uint8_t> record) {
-  const int32_t columns = index.Definition().ColumnCount();
-  auto order = [&](const std::vector<uint8_t>& key, int32_t count) {
-    if (key.size() >= record.size())
-      return index.CompareRecordKeys(record, key, count <= 0 || count > columns ? columns : count);
-    std::vector<uint8_t> full(key);
-    full.resize(record.size(), 0);
-    return index.CompareRecordKeys(record, full, count <= 0 || count > columns ? columns : count);
-  };
-  if (!cursor.rangeStartKey.empty()) {
-    const int o = order(cursor.rangeStartKey, cursor.rangeStartFieldCount);
-    if (cursor.rangeStartExclusive ? o <= 0 : o < 0) return -1;
-  }
-  if (!cursor.rangeEndKey.empty()) {
-    const int o = order(cursor.rangeEndKey, cursor.rangeEndFieldCount);
-    if (cursor.rangeEndExclusive ? o >= 0 : o > 0) return 1;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -155,10 +141,8 @@ int32_t TVRXBaseTableData::StepByBitmap(TVRXTableCursor& cursor, bool forward,
   bool have = false;
   if (!cursor.HasIndex()) {
     // Members in storage order: the set bits in record position order.
-    if ((forward && from.atEOF) || (!forward && from.atBOF))
-      have = false;
-    else
-      have = bitmap.Neighbour(from.AtEdge() ? nullptr : &from.id, forward, found);
+    have = !from.NothingBeyond(forward) &&
+           bitmap.Neighbour(from.AtEdge() ? nullptr : &from.id, forward, found);
   } else {
     const std::vector<TVRXRecordID>& order = BitmapInIndexOrder(cursor);
     const auto size = static_cast<int64_t>(order.size());
@@ -212,8 +196,7 @@ int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool
     const bool forward = mode == TVRXReadRequest::kNext;
     // A record bitmap that holds the cursor's records already answers a
     // step without a scan.
-    if (!cursor.HasDistinct() && cursor.recordBitmap != nullptr && cursor.recordBitmap->Active() &&
-        !cursor.recordBitmap->IsStale(ChangeCounter())) {
+    if (!cursor.HasDistinct() && BitmapValid(cursor)) {
       bool fallBack = false;
       const int32_t result = StepByBitmap(cursor, forward, record, fallBack);
       if (!fallBack) return result;
@@ -297,9 +280,9 @@ int32_t TVRXBaseTableData::GetRecord(TVRXTableCursor& cursor, int32_t mode, bool
     if (cursor.IsRestricted() && !AcceptRecord(cursor, record)) return TVRXReadRequest::kNotFound;
     return TVRXReadRequest::kFound;
   }
-  // Nothing lies before the first record or after the last.
-  if (mode == TVRXReadRequest::kPrior && from.atBOF) return TVRXReadRequest::kNoneBefore;
-  if (mode == TVRXReadRequest::kNext && from.atEOF) return TVRXReadRequest::kNoneAfter;
+  if (from.NothingBeyond(mode == TVRXReadRequest::kNext))
+    return mode == TVRXReadRequest::kNext ? TVRXReadRequest::kNoneAfter
+                                          : TVRXReadRequest::kNoneBefore;
   TVRXRecordID found;
   const int32_t result =
       StepDirect(*this, cursor, mode, from, record, &cursor.positionCache, found);
@@ -333,10 +316,8 @@ bool LocateWith(TVRXNavigationScan& scan, TVRXTableCursor& cursor) {
   scan.AddCursorRestrictions(true, {});
   scan.Prepare();
   TVRXRecordID found;
-  std::vector<uint8_t> scratch(cursor.CurrentRecordData().size());
-  if (!scan.Find(Position{}, true, found, scratch)) return false;
-  const std::span<uint8_t> record = cursor.CurrentRecordData();
-  std::copy(scratch.begin(), scratch.end(), record.begin());
+  // Find writes the record only when it finds one.
+  if (!scan.Find(Position{}, true, found, cursor.CurrentRecordData())) return false;
   cursor.currentRecordID = found;
   cursor.atBOF = cursor.atEOF = false;
   return true;
@@ -366,9 +347,7 @@ bool TVRXBaseTableData::FindKeyRecord(TVRXTableCursor& cursor, int32_t compariso
 
 namespace {
 
-// The record bitmap of a restricted cursor, rebuilt when it is not valid:
-// a full conditional scan marks every accepted record; with distinct
-// navigation the current index then keeps one record per key.
+// A record bitmap as the set ApplyDistinct thins.
 class RecordSetView final : public TVRXIndexRecordSet {
  public:
   explicit RecordSetView(TVRXRecordBitmap& bitmap) : bitmap_(bitmap) {}
@@ -381,13 +360,27 @@ class RecordSetView final : public TVRXIndexRecordSet {
 
 }  // namespace
 
+bool TVRXBaseTableData::BitmapValid(const TVRXTableCursor& cursor) const {
+  return cursor.recordBitmap != nullptr && cursor.recordBitmap->Active() &&
+         !cursor.recordBitmap->IsStale(ChangeCounter());
+}
+
+void TVRXBaseTableData::KeepBitmap(TVRXTableCursor& cursor, const TVRXRecordID& id,
+                                   std::span<const uint8_t> record, bool wasValid) {
+  TVRXRecordBitmap* bitmap = cursor.recordBitmap;
+  if (bitmap == nullptr || !bitmap->Active()) return;
+  bitmap->SetRecord(id, !record.empty() && AcceptRecord(cursor, record));
+  cursor.bitmapOrderValid = false;
+  // A distinct set may lose or gain a group's first record: rebuilt.
+  if (wasValid && !cursor.HasDistinct()) bitmap->SetChangeCounter(ChangeCounter());
+}
+
 TVRXRecordBitmap& TVRXBaseTableData::ValidBitmap(TVRXTableCursor& cursor) {
   if (cursor.recordBitmap == nullptr) throw EVRXException("Pointer is nil", 30562);
   TVRXRecordBitmap& bitmap = *cursor.recordBitmap;
+  if (BitmapValid(cursor)) return bitmap;
   const int32_t counter = ChangeCounter();
-  if (bitmap.Active() && !bitmap.IsStale(counter)) return bitmap;
   bitmap.Reset();
-  cursor.bitmapOrder.clear();
   cursor.bitmapOrderValid = false;
   {
     TVRXNavigationScan scan(*this, cursor, recordsRead_);
@@ -489,8 +482,7 @@ void TVRXBaseTableData::SetRecNo(TVRXTableCursor& cursor, int64_t recNo) {
   cursor.positionCache.Invalidate();
 }
 
-// --- the neighbour of a deleted record
-// ------------------------------------------------------------
+// --- the neighbour of a deleted record ------------------------------------------------------
 
 bool TVRXBaseTableData::NeighbourInCursorOrder(TVRXTableCursor& cursor, const TVRXRecordID& id,
                                                bool forward, TVRXRecordID& found) {
